@@ -1,0 +1,75 @@
+#include "frames/frame_sink.h"
+
+#include <cstring>
+#include <new>
+
+#include "platform/atomic_word.h"
+
+namespace kovic {
+
+FrameSink *FrameSink::Create(HWND host_window) {
+    void *memory = AllocateMemory(sizeof(FrameSink));
+    if (memory == nullptr) return nullptr;
+    return new (memory) FrameSink(host_window);
+}
+
+void FrameSink::Destroy(FrameSink *sink) {
+    if (sink == nullptr) return;
+    sink->~FrameSink();
+    FreeMemory(sink);
+}
+
+FrameSink::FrameSink(HWND host_window) : host_window_(host_window) {
+    std::memset(&descriptor_, 0, sizeof(descriptor_));
+    descriptor_.busy = 1;
+}
+
+FrameSink::~FrameSink() { FreeMemory(descriptor_.data); }
+
+HRESULT STDMETHODCALLTYPE FrameSink::QueryInterface(REFIID iid, void **out) {
+    if (out == nullptr) return E_POINTER;
+    if (IsEqualGUID(iid, IID_ISampleGrabberCB) || IsEqualGUID(iid, IID_IUnknown)) {
+        *out = static_cast<ISampleGrabberCB *>(this);
+        return S_OK;
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
+}
+
+HRESULT STDMETHODCALLTYPE FrameSink::SampleCB(double, IMediaSample *) { return S_OK; }
+
+// Streaming thread. A dropped sample costs the one load of the busy flag.
+HRESULT STDMETHODCALLTYPE FrameSink::BufferCB(double sample_time, BYTE *buffer, LONG length) {
+    if (LoadAcquire(&descriptor_.busy) != 0) return S_OK;
+    StoreRelease(&descriptor_.busy, 1);
+
+    int32_t bytes = length > 0 ? static_cast<int32_t>(length) : 0;
+    // The host finished with the previous frame before it armed the sink, so a
+    // longer frame may replace the buffer: no overrun and no torn frame.
+    if (descriptor_.data != nullptr && bytes > capacity_) {
+        FreeMemory(descriptor_.data);
+        descriptor_.data = nullptr;
+        capacity_ = 0;
+    }
+    if (descriptor_.data == nullptr && bytes > 0) {
+        descriptor_.data = static_cast<unsigned char *>(AllocateMemory(static_cast<size_t>(bytes)));
+        capacity_ = descriptor_.data != nullptr ? bytes : 0;
+    }
+    descriptor_.sample_time = sample_time;
+    descriptor_.length = bytes;
+    if (descriptor_.data != nullptr && buffer != nullptr && bytes > 0) {
+        std::memcpy(descriptor_.data, buffer, static_cast<size_t>(bytes));
+    }
+    // A failed post leaves the sink waiting until the host arms it again.
+    PostMessageA(host_window_, KOVIC_MSG_FRAME, reinterpret_cast<WPARAM>(&descriptor_), 0);
+    return S_OK;
+}
+
+void FrameSink::Arm() { StoreRelease(&descriptor_.busy, 0); }
+
+void FrameSink::SetFrameSize(int32_t width, int32_t height) {
+    descriptor_.width = width;
+    descriptor_.height = height;
+}
+
+}  // namespace kovic

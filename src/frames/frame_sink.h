@@ -1,0 +1,42 @@
+// FrameSink: a session's sample-grabber callback. BufferCB runs on the
+// framework's streaming thread and takes no lock; Arm and the frame size are
+// touched on the host's thread. The busy flag in the embedded descriptor is the
+// handshake between the two. Valid until ReleaseGraph deletes it, which happens
+// only after the grabber that calls it has been released.
+#pragma once
+
+#include "kovic.h"
+#include "platform/platform.h"
+
+namespace kovic {
+
+class FrameSink final : public ISampleGrabberCB {
+public:
+    // Null when the sink cannot be allocated.
+    static FrameSink *Create(HWND host_window);
+    static void Destroy(FrameSink *sink);
+
+    // The grabber's references do not govern the sink's life; the session does.
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **out) override;
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE SampleCB(double sample_time, IMediaSample *sample) override;
+    HRESULT STDMETHODCALLTYPE BufferCB(double sample_time, BYTE *buffer, LONG length) override;
+
+    // Wants one more frame: clears the busy flag.
+    void Arm();
+    // Written once per build, before the graph runs.
+    void SetFrameSize(int32_t width, int32_t height);
+    FrameDescriptor *descriptor() { return &descriptor_; }
+
+private:
+    explicit FrameSink(HWND host_window);
+    ~FrameSink();
+
+    HWND host_window_;
+    FrameDescriptor descriptor_;
+    // Bytes the frame buffer holds: fixed by the first frame, grown by a longer one.
+    int32_t capacity_ = 0;
+};
+
+}  // namespace kovic

@@ -1,0 +1,57 @@
+#include "graph/preview_control.h"
+
+#include <cstring>
+
+#include "kovic.h"
+#include "platform/hresult_tests.h"
+
+namespace kovic {
+namespace {
+constexpr size_t kStatusTextBytes = 1024;
+}
+
+int RunPreview(CaptureSession *session) {
+    if (session->previewing) return KOVIC_E_PREVIEWING;
+    if (!session->built) {
+        ReportError(session, "Preview graph not built");
+        return KOVIC_E_GRAPH_NOT_BUILT;
+    }
+    ComPtr<IMediaControl> control;
+    if (CallFailed(QueryInto(session->filter_graph.Get(), IID_IMediaControl, &control)) || !control) {
+        ReportError(session, "MediaControl interface not create");
+        return KOVIC_E_MEDIA_CONTROL;
+    }
+    // A graph that will not run is stopped again; the session still counts as
+    // previewing and the host must stop it before a rebuild.
+    if (CallFailed(control->Run())) control->Stop();
+    control.Reset();
+    session->previewing = 1;
+    NotifyStatus(session, "Preview Start");
+    return KOVIC_OK;
+}
+
+int StopPreviewGraph(CaptureSession *session) {
+    if (!session->previewing) return KOVIC_E_NOT_PREVIEWING;
+    ComPtr<IMediaControl> control;
+    if (CallFailed(QueryInto(session->filter_graph.Get(), IID_IMediaControl, &control)) || !control) {
+        ReportError(session, "MediaControl interface not create");
+        return KOVIC_E_MEDIA_CONTROL;
+    }
+    control->Stop();
+    control.Reset();
+    session->previewing = 0;
+    NotifyStatus(session, "Preview Stop");
+    return KOVIC_OK;
+}
+
+void NotifyStatus(CaptureSession *session, const char *text) {
+    char buffer[kStatusTextBytes];
+    size_t length = std::strlen(text);
+    if (length >= kStatusTextBytes) length = kStatusTextBytes - 1;
+    std::memcpy(buffer, text, length);
+    buffer[length] = '\0';
+    SendMessageA(session->host_window, KOVIC_MSG_STATUS, reinterpret_cast<WPARAM>(buffer),
+                 static_cast<LPARAM>(kStatusTextBytes));
+}
+
+}  // namespace kovic

@@ -1,0 +1,166 @@
+// COM and DirectShow interfaces for the emulated platform: the SDK's names and
+// method signatures, in the SDK's slot order, holding only the methods the
+// library calls (and, for interfaces the library implements, all of theirs).
+#pragma once
+
+#include "platform/emulated/win_types.h"
+
+struct IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **out) = 0;
+    virtual ULONG STDMETHODCALLTYPE AddRef() = 0;
+    virtual ULONG STDMETHODCALLTYPE Release() = 0;
+};
+
+struct IBindCtx;
+struct IErrorLog;
+struct IBaseFilter;
+struct IPin;
+struct IMediaSample;
+
+struct IPropertyBag : IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE Read(LPCOLESTR name, VARIANT *value, IErrorLog *log) = 0;
+};
+
+struct IMoniker : IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE BindToObject(IBindCtx *ctx, IMoniker *left, REFIID iid, void **out) = 0;
+    virtual HRESULT STDMETHODCALLTYPE BindToStorage(IBindCtx *ctx, IMoniker *left, REFIID iid, void **out) = 0;
+};
+
+struct IEnumMoniker : IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE Next(ULONG count, IMoniker **out, ULONG *fetched) = 0;
+    virtual HRESULT STDMETHODCALLTYPE Reset() = 0;
+};
+
+struct ICreateDevEnum : IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE CreateClassEnumerator(REFCLSID category, IEnumMoniker **out, DWORD flags) = 0;
+};
+
+enum PIN_DIRECTION { PINDIR_INPUT = 0, PINDIR_OUTPUT = 1 };
+
+struct PIN_INFO {
+    IBaseFilter *pFilter;
+    PIN_DIRECTION dir;
+    WCHAR achName[128];
+};
+
+struct AM_MEDIA_TYPE {
+    GUID majortype;
+    GUID subtype;
+    BOOL bFixedSizeSamples;
+    BOOL bTemporalCompression;
+    ULONG lSampleSize;
+    GUID formattype;
+    IUnknown *pUnk;
+    ULONG cbFormat;
+    BYTE *pbFormat;
+};
+
+struct BITMAPINFOHEADER {
+    DWORD biSize;
+    LONG biWidth;
+    LONG biHeight;
+    WORD biPlanes;
+    WORD biBitCount;
+    DWORD biCompression;
+    DWORD biSizeImage;
+    LONG biXPelsPerMeter;
+    LONG biYPelsPerMeter;
+    DWORD biClrUsed;
+    DWORD biClrImportant;
+};
+
+struct VIDEOINFOHEADER {
+    RECT rcSource;
+    RECT rcTarget;
+    DWORD dwBitRate;
+    DWORD dwBitErrorRate;
+    REFERENCE_TIME AvgTimePerFrame;
+    BITMAPINFOHEADER bmiHeader;
+};
+static_assert(offsetof(VIDEOINFOHEADER, bmiHeader) + offsetof(BITMAPINFOHEADER, biWidth) == 52, "biWidth at 52");
+static_assert(offsetof(VIDEOINFOHEADER, bmiHeader) + offsetof(BITMAPINFOHEADER, biHeight) == 56, "biHeight at 56");
+static_assert(sizeof(VIDEOINFOHEADER) == 88, "VIDEOINFOHEADER is 88 bytes");
+
+struct IEnumPins : IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE Next(ULONG count, IPin **out, ULONG *fetched) = 0;
+    virtual HRESULT STDMETHODCALLTYPE Reset() = 0;
+};
+
+struct IPin : IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE ConnectedTo(IPin **peer) = 0;
+    virtual HRESULT STDMETHODCALLTYPE QueryPinInfo(PIN_INFO *info) = 0;
+    virtual HRESULT STDMETHODCALLTYPE QueryDirection(PIN_DIRECTION *direction) = 0;
+};
+
+struct IBaseFilter : IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE EnumPins(IEnumPins **out) = 0;
+};
+
+struct IGraphBuilder : IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE AddFilter(IBaseFilter *filter, LPCWSTR name) = 0;
+    virtual HRESULT STDMETHODCALLTYPE RemoveFilter(IBaseFilter *filter) = 0;
+    virtual HRESULT STDMETHODCALLTYPE Disconnect(IPin *pin) = 0;
+    virtual HRESULT STDMETHODCALLTYPE Connect(IPin *out_pin, IPin *in_pin) = 0;
+};
+
+struct ICaptureGraphBuilder2 : IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE SetFiltergraph(IGraphBuilder *graph) = 0;
+    virtual HRESULT STDMETHODCALLTYPE FindInterface(const GUID *category, const GUID *type, IBaseFilter *filter,
+                                                    REFIID iid, void **out) = 0;
+};
+
+struct IAMStreamConfig : IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE SetFormat(AM_MEDIA_TYPE *type) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetFormat(AM_MEDIA_TYPE **type) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetNumberOfCapabilities(int *count, int *size) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetStreamCaps(int index, AM_MEDIA_TYPE **type, BYTE *caps) = 0;
+};
+
+struct ISampleGrabberCB : IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE SampleCB(double sample_time, IMediaSample *sample) = 0;
+    virtual HRESULT STDMETHODCALLTYPE BufferCB(double sample_time, BYTE *buffer, LONG length) = 0;
+};
+
+struct ISampleGrabber : IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE SetOneShot(BOOL one_shot) = 0;
+    virtual HRESULT STDMETHODCALLTYPE SetMediaType(const AM_MEDIA_TYPE *type) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetConnectedMediaType(AM_MEDIA_TYPE *type) = 0;
+    virtual HRESULT STDMETHODCALLTYPE SetBufferSamples(BOOL buffer) = 0;
+    virtual HRESULT STDMETHODCALLTYPE SetCallback(ISampleGrabberCB *callback, LONG which_method) = 0;
+};
+
+struct IMediaControl : IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE Run() = 0;
+    virtual HRESULT STDMETHODCALLTYPE Pause() = 0;
+    virtual HRESULT STDMETHODCALLTYPE Stop() = 0;
+};
+
+extern const IID IID_IUnknown;
+extern const IID IID_IPropertyBag;
+extern const IID IID_IMoniker;
+extern const IID IID_IEnumMoniker;
+extern const IID IID_ICreateDevEnum;
+extern const IID IID_IBaseFilter;
+extern const IID IID_IEnumPins;
+extern const IID IID_IPin;
+extern const IID IID_IGraphBuilder;
+extern const IID IID_ICaptureGraphBuilder2;
+extern const IID IID_IAMStreamConfig;
+extern const IID IID_ISampleGrabber;
+extern const IID IID_ISampleGrabberCB;
+extern const IID IID_IMediaControl;
+extern const CLSID CLSID_SystemDeviceEnum;
+extern const CLSID CLSID_VideoInputDeviceCategory;
+extern const CLSID CLSID_CaptureGraphBuilder2;
+extern const CLSID CLSID_FilterGraph;
+extern const CLSID CLSID_SampleGrabber;
+extern const CLSID CLSID_NullRenderer;
+extern const GUID PIN_CATEGORY_CAPTURE;
+extern const GUID PIN_CATEGORY_PREVIEW;
+extern const GUID MEDIATYPE_Video;
+extern const GUID MEDIATYPE_Interleaved;
+extern const GUID MEDIASUBTYPE_RGB24;
+extern const GUID MEDIASUBTYPE_I420;
+extern const GUID MEDIASUBTYPE_YUY2;
+extern const GUID FORMAT_VideoInfo;
+extern const GUID GUID_NULL;
