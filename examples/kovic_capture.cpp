@@ -185,7 +185,7 @@ int main(int argc, char **argv) {
     }
     demo::PrepareDevices();
     KOVICCreate();
-    std::printf("kovic-capture on the %s; DirectX version 0x%X\n", demo::PlatformName().c_str(), MirelGetDXVersion());
+    std::printf("kovic-capture (%s); DirectX version 0x%X\n", demo::PlatformName().c_str(), MirelGetDXVersion());
     int count = ListDevices();
     if (options.list_only) return 0;
     if (count == 0) {
