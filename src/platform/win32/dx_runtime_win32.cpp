@@ -1,0 +1,101 @@
+// The DirectX runtime on Windows: the system's own libraries, loaded by name.
+// Every DirectX entry point is looked up at run time, so the library links
+// against no DirectX import library; objects are driven through the SDK's
+// interface declarations. Stateless; runs on the probe's calling thread.
+#include <cstring>
+
+#include "dxprobe/dx_runtime.h"
+#include "platform/platform.h"
+
+#include <ddraw.h>
+
+namespace kovic {
+namespace {
+
+static_assert(sizeof(DDSURFACEDESC) == 108, "the surface description of 32-bit Windows");
+static_assert(kSurfaceDescCapsValid == DDSD_CAPS && kSurfaceCapsPrimarySurface == DDSCAPS_PRIMARYSURFACE &&
+                  kCooperativeLevelNormal == DDSCL_NORMAL,
+              "the probe's flags are the SDK's");
+
+typedef HRESULT(WINAPI *DirectDrawCreateFunction)(GUID *driver, IDirectDraw **out, IUnknown *outer);
+typedef HRESULT(WINAPI *DirectDrawCreateExFunction)(GUID *driver, void **out, REFIID iid, IUnknown *outer);
+
+// Every object handed out is a COM interface pointer; the handle is that
+// pointer seen as IUnknown (the first base of every interface).
+DxObject ToHandle(IUnknown *object) { return reinterpret_cast<DxObject>(object); }
+IUnknown *ToUnknown(DxObject object) { return reinterpret_cast<IUnknown *>(object); }
+// Only handles from CallDirectDrawCreate reach the IDirectDraw methods.
+IDirectDraw *ToDirectDraw(DxObject object) { return static_cast<IDirectDraw *>(ToUnknown(object)); }
+
+class Win32DxRuntime final : public DxRuntime {
+public:
+    DxLibrary OpenLibrary(const char *name) override { return reinterpret_cast<DxLibrary>(LoadLibraryA(name)); }
+
+    DxEntryPoint FindEntryPoint(DxLibrary library, const char *name) override {
+        return reinterpret_cast<DxEntryPoint>(GetProcAddress(reinterpret_cast<HMODULE>(library), name));
+    }
+
+    void CloseLibrary(DxLibrary library) override { FreeLibrary(reinterpret_cast<HMODULE>(library)); }
+
+    void WriteDebugOutput(const char *text) override { OutputDebugStringA(text); }
+
+    HRESULT InitializeCom() override { return CoInitialize(nullptr); }
+    void UninitializeCom() override { CoUninitialize(); }
+
+    HRESULT CreateComInstance(REFCLSID clsid, REFIID iid, DxObject *out) override {
+        void *object = nullptr;
+        const HRESULT hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, iid, &object);
+        *out = ToHandle(static_cast<IUnknown *>(object));
+        return hr;
+    }
+
+    HRESULT CallDirectDrawCreate(DxEntryPoint entry, DxObject *out) override {
+        auto create = reinterpret_cast<DirectDrawCreateFunction>(entry);
+        IDirectDraw *direct_draw = nullptr;
+        const HRESULT hr = create(nullptr, &direct_draw, nullptr);
+        *out = ToHandle(direct_draw);
+        return hr;
+    }
+
+    HRESULT CallDirectDrawCreateEx(DxEntryPoint entry, REFIID iid, DxObject *out) override {
+        auto create = reinterpret_cast<DirectDrawCreateExFunction>(entry);
+        void *object = nullptr;
+        const HRESULT hr = create(nullptr, &object, iid, nullptr);
+        *out = ToHandle(static_cast<IUnknown *>(object));
+        return hr;
+    }
+
+    HRESULT QueryObject(DxObject object, REFIID iid, DxObject *out) override {
+        void *obtained = nullptr;
+        const HRESULT hr = ToUnknown(object)->QueryInterface(iid, &obtained);
+        *out = ToHandle(static_cast<IUnknown *>(obtained));
+        return hr;
+    }
+
+    void ReleaseObject(DxObject object) override { ToUnknown(object)->Release(); }
+
+    HRESULT SetCooperativeLevel(DxObject direct_draw, HWND window, DWORD flags) override {
+        return ToDirectDraw(direct_draw)->SetCooperativeLevel(window, flags);
+    }
+
+    HRESULT CreateSurface(DxObject direct_draw, const SurfaceRequest &request, DxObject *out) override {
+        DDSURFACEDESC description;
+        std::memset(&description, 0, sizeof description);
+        description.dwSize = sizeof description;
+        description.dwFlags = request.flags;
+        description.ddsCaps.dwCaps = request.caps;
+        IDirectDrawSurface *surface = nullptr;
+        const HRESULT hr = ToDirectDraw(direct_draw)->CreateSurface(&description, &surface, nullptr);
+        *out = ToHandle(surface);
+        return hr;
+    }
+};
+
+}  // namespace
+
+DxRuntime &DefaultDxRuntime() {
+    static Win32DxRuntime runtime;
+    return runtime;
+}
+
+}  // namespace kovic
