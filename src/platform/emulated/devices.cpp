@@ -34,7 +34,7 @@ public:
         if (value->vt != VT_EMPTY && value->vt != VT_BSTR) return E_INVALIDARG;
         value->vt = VT_BSTR;
         value->bstrVal = AllocString(*text);
-        return value->bstrVal ? S_OK : E_OUTOFMEMORY;
+        return value->bstrVal ? Completed(hr) : E_OUTOFMEMORY;
     }
 
 private:
@@ -64,7 +64,7 @@ public:
         if (device_->property_bag_fails) return HRESULT_FROM_WIN32_FILE_NOT_FOUND;
         if (!IsEqualGUID(iid, IID_IPropertyBag)) return E_NOINTERFACE;
         *out = static_cast<IPropertyBag *>(new PropertyBag(device_));
-        return S_OK;
+        return Completed(hr);
     }
 
 private:

@@ -286,7 +286,7 @@ HRESULT CLSIDFromString(LPCOLESTR text, CLSID *out) {
     out->Data4[0] = static_cast<uint8_t>(d4 >> 8);
     out->Data4[1] = static_cast<uint8_t>(d4);
     for (int i = 0; i < 6; ++i) out->Data4[2 + i] = static_cast<uint8_t>(d5 >> (8 * (5 - i)));
-    return S_OK;
+    return emu::Completed(hr);
 }
 
 DWORD GetLastError() { return emu::t_last_error; }
