@@ -2,7 +2,8 @@
 // filter and pin bases with the pin connection rules, and how samples travel
 // from pin to pin. Internal to src/platform/emulated/. Connections change on the
 // host's thread while the graph is stopped; samples travel on whichever thread
-// delivers them and take no lock of the model's.
+// delivers them, under no lock but the delivering source's own (which a stop
+// takes to wait for a delivery in progress).
 #pragma once
 
 #include <atomic>
