@@ -305,14 +305,4 @@ TEST_F(EmulatedGraphTest, GrabberHoldsItsCallbackAndCallsItWithSeconds) {
     EXPECT_EQ(callback.refs, 1u) << "released with the grabber";
 }
 
-TEST_F(EmulatedGraphTest, BuilderTakesOneGraphAndKeepsItAlive) {
-    auto graph = Create<IGraphBuilder>(CLSID_FilterGraph, IID_IGraphBuilder);
-    auto builder = Create<ICaptureGraphBuilder2>(CLSID_CaptureGraphBuilder2, IID_ICaptureGraphBuilder2);
-    EXPECT_EQ(builder->SetFiltergraph(nullptr), E_POINTER);
-    ASSERT_EQ(builder->SetFiltergraph(graph.Get()), S_OK);
-    EXPECT_EQ(builder->SetFiltergraph(graph.Get()), E_UNEXPECTED);
-    EXPECT_EQ(graph.Detach()->Release(), 1u) << "the builder's reference";
-    EXPECT_EQ(builder.Detach()->Release(), 0u);
-}
-
 }  // namespace
