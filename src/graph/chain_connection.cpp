@@ -52,6 +52,20 @@ int SetUpGrabber(CaptureSession *session) {
     return KOVIC_OK;
 }
 
+// The pin's direction as a number, preset to 3 (neither input nor output) so
+// that a pin whose query fails matches nothing. The answer is kept as bytes:
+// 3 is no value of the enumeration, and loading it as one is undefined.
+uint32_t DirectionOf(IPin *pin) {
+    static_assert(sizeof(PIN_DIRECTION) == sizeof(uint32_t), "PIN_DIRECTION is a 32-bit enumeration");
+    constexpr uint32_t kNeither = 3;
+    alignas(PIN_DIRECTION) unsigned char answer[sizeof(PIN_DIRECTION)];
+    std::memcpy(answer, &kNeither, sizeof(answer));
+    pin->QueryDirection(reinterpret_cast<PIN_DIRECTION *>(answer));
+    uint32_t direction;
+    std::memcpy(&direction, answer, sizeof(direction));
+    return direction;
+}
+
 }  // namespace
 
 IPin *GetPin(IBaseFilter *filter, PIN_DIRECTION direction, int n) {
@@ -61,10 +75,7 @@ IPin *GetPin(IBaseFilter *filter, PIN_DIRECTION direction, int n) {
         ComPtr<IPin> pin;
         ULONG fetched = 0;
         if (!CallSucceededExactly(pins->Next(1, pin.ReleaseAndGetAddressOf(), &fetched)) || !pin) return nullptr;
-        // Neither input nor output, so a pin whose query fails matches nothing.
-        PIN_DIRECTION found = static_cast<PIN_DIRECTION>(3);
-        pin->QueryDirection(&found);
-        if (found == direction) {
+        if (DirectionOf(pin.Get()) == static_cast<uint32_t>(direction)) {
             if (n == 0) {
                 // The caller gets no counted reference: the filter keeps the pin alive.
                 IPin *result = pin.Detach();
@@ -107,9 +118,12 @@ void RemoveDownstream(IBaseFilter *filter, CaptureSession *session) {
         if (!peer) continue;  // not connected
         PIN_INFO info;
         std::memset(&info, 0, sizeof(info));
-        if (!CallSucceededExactly(peer->QueryPinInfo(&info))) return;
+        HRESULT hr = peer->QueryPinInfo(&info);
+        // Adopt whatever filter reference the query handed out before judging
+        // its result, so that a partial success does not leak it.
         ComPtr<IBaseFilter> peer_filter;
-        *peer_filter.ReleaseAndGetAddressOf() = info.pFilter;  // adopt the reference QueryPinInfo added
+        *peer_filter.ReleaseAndGetAddressOf() = info.pFilter;
+        if (!CallSucceededExactly(hr)) return;
         if (info.dir == PINDIR_INPUT && peer_filter) {
             RemoveDownstream(peer_filter.Get(), session);
             session->filter_graph->Disconnect(peer.Get());

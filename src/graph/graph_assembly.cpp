@@ -75,14 +75,15 @@ int BindDeviceFilter(ComPtr<IBaseFilter> *out, REFCLSID category, int index) {
     ComPtr<IEnumMoniker> monikers;
     HRESULT hr = device_enum->CreateClassEnumerator(category, monikers.ReleaseAndGetAddressOf(), 0);
     device_enum.Reset();
-    // An empty category succeeds (S_FALSE) without an enumerator.
-    if (CallFailed(hr) || !monikers) return 0;
+    // Only S_OK carries an enumerator: an empty category gives S_FALSE and none.
+    if (!CallSucceededExactly(hr) || !monikers) return 0;
     monikers->Reset();
     for (int position = 0;; ++position) {
         ComPtr<IMoniker> moniker;
         ULONG fetched = 0;
+        // The walk goes on while a fetch returns S_OK; S_FALSE means no moniker remains.
         hr = monikers->Next(1, moniker.ReleaseAndGetAddressOf(), &fetched);
-        if (CallFailed(hr) || fetched == 0 || !moniker) return 0;
+        if (!CallSucceededExactly(hr) || !moniker) return 0;
         if (position == index) {
             moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, out->ReleaseAndGetVoidAddressOf());
             return 1;

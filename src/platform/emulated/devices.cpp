@@ -34,7 +34,7 @@ public:
         if (value->vt != VT_EMPTY && value->vt != VT_BSTR) return E_INVALIDARG;
         value->vt = VT_BSTR;
         value->bstrVal = AllocString(*text);
-        return value->bstrVal ? S_OK : E_OUTOFMEMORY;
+        return value->bstrVal ? Completed(hr) : E_OUTOFMEMORY;
     }
 
 private:
@@ -54,7 +54,7 @@ public:
         HRESULT hr = CheckFault(Call::BindToObject);
         if (FAILED(hr)) return hr;
         if (device_->bind_fails) return HRESULT_FROM_WIN32_FILE_NOT_FOUND;
-        return CreateSimulatedSource(device_, iid, out);
+        return Completed(hr, CreateSimulatedSource(device_, iid, out));
     }
     HRESULT STDMETHODCALLTYPE BindToStorage(IBindCtx *, IMoniker *, REFIID iid, void **out) override {
         if (out == nullptr) return E_POINTER;
@@ -64,7 +64,7 @@ public:
         if (device_->property_bag_fails) return HRESULT_FROM_WIN32_FILE_NOT_FOUND;
         if (!IsEqualGUID(iid, IID_IPropertyBag)) return E_NOINTERFACE;
         *out = static_cast<IPropertyBag *>(new PropertyBag(device_));
-        return S_OK;
+        return Completed(hr);
     }
 
 private:
@@ -88,7 +88,7 @@ public:
             out[n++] = new Moniker(devices_[position_++]);
         }
         if (fetched) *fetched = n;
-        return n == count ? S_OK : S_FALSE;
+        return n == count ? Completed(hr) : S_FALSE;
     }
     HRESULT STDMETHODCALLTYPE Reset() override {
         position_ = 0;
@@ -119,7 +119,7 @@ public:
         }
         if (snapshot.empty()) return S_FALSE;
         *out = new EnumMoniker(std::move(snapshot));
-        return S_OK;
+        return Completed(hr);
     }
 };
 

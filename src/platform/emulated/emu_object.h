@@ -11,9 +11,22 @@
 
 namespace emu {
 
-// Returns the injected failure for this call, or S_OK when it is to proceed.
-// Counts the call either way.
+// Returns the injected result for this call, or S_OK when it is to proceed.
+// Counts the call either way. An injected success code other than S_OK lets the
+// call do its work and then return that code (see Completed).
 HRESULT CheckFault(Call call, const GUID *target = nullptr);
+
+// The result of a call that did its work: an injected partial success (S_FALSE,
+// say) replaces a natural S_OK, so a caller's "only S_OK" tests can be exercised.
+inline HRESULT Completed(HRESULT injected, HRESULT natural = S_OK) {
+    return (natural == S_OK && SUCCEEDED(injected)) ? injected : natural;
+}
+
+// QueryInterface over a table of (identifier, interface) pairs: the contract's
+// out pointer (null on E_NOINTERFACE) and an added reference. `injectable`
+// false is for the platform's own queries, which are neither counted nor failed.
+HRESULT QueryTable(REFIID iid, void **out, std::initializer_list<std::pair<const IID *, IUnknown *>> table,
+                   bool injectable);
 
 void CountComObject(int delta);
 void CountTaskMem(int delta);
@@ -38,7 +51,9 @@ protected:
     // QueryInterface over a table of (identifier, interface) pairs: the
     // contract's out pointer (null on E_NOINTERFACE) and an added reference.
     HRESULT QueryImpl(REFIID iid, void **out, std::initializer_list<std::pair<const IID *, IUnknown *>> table,
-                      bool injectable = true);
+                      bool injectable = true) {
+        return QueryTable(iid, out, table, injectable);
+    }
 
 private:
     std::atomic<ULONG> refs_{1};
@@ -51,6 +66,10 @@ private:
 // Creators behind CoCreateInstance; each returns a new object (one reference)
 // through `out` for `iid`, or E_NOINTERFACE.
 HRESULT CreateSystemDeviceEnum(REFIID iid, void **out);
+HRESULT CreateFilterGraph(REFIID iid, void **out);
+HRESULT CreateCaptureGraphBuilder(REFIID iid, void **out);
+HRESULT CreateSampleGrabber(REFIID iid, void **out);
+HRESULT CreateNullRenderer(REFIID iid, void **out);
 
 // Text helpers shared by the emulated services.
 BSTR AllocString(const std::wstring &text);

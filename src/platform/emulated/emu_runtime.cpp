@@ -112,19 +112,20 @@ int LiveStrings() { return g_live_strings; }
 int LiveObjects() { return g_live_com + g_live_task_mem + g_live_strings; }
 int ComInitDepth() { return t_com_depth; }
 
-HRESULT EmuObject::QueryImpl(REFIID iid, void **out, std::initializer_list<std::pair<const IID *, IUnknown *>> table,
-                             bool injectable) {
+HRESULT QueryTable(REFIID iid, void **out, std::initializer_list<std::pair<const IID *, IUnknown *>> table,
+                   bool injectable) {
     if (out == nullptr) return E_POINTER;
     *out = nullptr;
+    HRESULT injected = S_OK;
     if (injectable) {
-        HRESULT hr = CheckFault(Call::QueryInterface, &iid);
-        if (FAILED(hr)) return hr;
+        injected = CheckFault(Call::QueryInterface, &iid);
+        if (FAILED(injected)) return injected;
     }
     for (const auto &entry : table) {
         if (IsEqualGUID(*entry.first, iid)) {
             entry.second->AddRef();
             *out = entry.second;
-            return S_OK;
+            return Completed(injected);
         }
     }
     return E_NOINTERFACE;
@@ -171,6 +172,10 @@ struct ClassEntry {
 };
 const ClassEntry kClasses[] = {
     {&CLSID_SystemDeviceEnum, emu::CreateSystemDeviceEnum},
+    {&CLSID_FilterGraph, emu::CreateFilterGraph},
+    {&CLSID_CaptureGraphBuilder2, emu::CreateCaptureGraphBuilder},
+    {&CLSID_SampleGrabber, emu::CreateSampleGrabber},
+    {&CLSID_NullRenderer, emu::CreateNullRenderer},
 };
 }  // namespace
 
@@ -183,7 +188,7 @@ HRESULT CoCreateInstance(REFCLSID clsid, IUnknown *outer, DWORD context, REFIID 
     if (outer != nullptr) return 0x80040110L;  // CLASS_E_NOAGGREGATION
     if ((context & CLSCTX_INPROC_SERVER) == 0) return REGDB_E_CLASSNOTREG;
     for (const ClassEntry &entry : kClasses) {
-        if (IsEqualGUID(*entry.clsid, clsid)) return entry.create(iid, out);
+        if (IsEqualGUID(*entry.clsid, clsid)) return emu::Completed(hr, entry.create(iid, out));
     }
     return REGDB_E_CLASSNOTREG;
 }
@@ -281,7 +286,7 @@ HRESULT CLSIDFromString(LPCOLESTR text, CLSID *out) {
     out->Data4[0] = static_cast<uint8_t>(d4 >> 8);
     out->Data4[1] = static_cast<uint8_t>(d4);
     for (int i = 0; i < 6; ++i) out->Data4[2 + i] = static_cast<uint8_t>(d5 >> (8 * (5 - i)));
-    return S_OK;
+    return emu::Completed(hr);
 }
 
 DWORD GetLastError() { return emu::t_last_error; }

@@ -66,7 +66,9 @@ enum class Call : int {
 EMU_API const char *CallName(Call call);
 
 // Makes the `occurrence`-th call (1-based) of `call` fail with `result`; 0 fails
-// every call. With `target`, only calls concerning that identifier count.
+// every call. With `target`, only calls concerning that identifier count. A
+// success code other than S_OK (S_FALSE, say) does not fail the call: it does
+// its work and returns that code instead of S_OK.
 EMU_API void FailCall(Call call, HRESULT result, int occurrence = 1, const GUID *target = nullptr);
 EMU_API void ClearFaults();
 // Calls made (attempted, failed ones included) since the last ResetCallCounts.
@@ -84,7 +86,38 @@ EMU_API int LiveStrings();
 // COM initialisation depth of the calling thread (CoInitialize minus CoUninitialize).
 EMU_API int ComInitDepth();
 
-// A simulated video input device, as the system device enumerator lists it.
+// One capture format of a simulated device: an entry of its capability list,
+// or its current format. The media type built from it is video of `subtype`
+// with a format block of `format_bytes` bytes holding a VIDEOINFOHEADER (88
+// bytes) cut short or zero-padded to that size: below 60 bytes the bitmap
+// header's width and height are cut off, and 0 means no block at all.
+struct SimulatedFormat {
+    GUID subtype;
+    int32_t width;
+    int32_t height;  // negative: top-down rows
+    GUID format_type = FORMAT_VideoInfo;
+    uint32_t format_bytes = sizeof(VIDEOINFOHEADER);
+};
+
+// Bytes of one frame of that format: rows of RGB formats are rounded up to
+// whole 32-bit words; 0 for a size that makes no picture.
+EMU_API uint32_t FrameBytes(const SimulatedFormat &format);
+
+// The output pins of a device's source filter, in enumeration order.
+enum class SourcePin {
+    kCapture,  // category PIN_CATEGORY_CAPTURE; carries IAMStreamConfig
+    kPreview,  // category PIN_CATEGORY_PREVIEW; delivers the same frames
+};
+
+// How the filter graph's Connect reaches a downstream pin from the device.
+enum class ConnectRoute {
+    kDirect,            // the output pin connects to any input that takes its format
+    kThroughConverter,  // it connects only to a converting filter, which Connect places in between
+    kRefused,           // it connects to nothing
+};
+
+// A simulated video input device, as the system device enumerator lists it,
+// and the source filter its moniker binds to.
 struct SimulatedDevice {
     std::wstring friendly_name = L"Simulated Camera";
     std::wstring clsid_text = L"{A5B1C2D3-0000-4000-8000-000000000001}";
@@ -92,11 +125,46 @@ struct SimulatedDevice {
     bool name_unreadable = false;     // reading "FriendlyName" fails
     bool clsid_unreadable = false;    // reading "CLSID" fails
     bool bind_fails = false;          // BindToObject fails and gives no filter
+
+    std::vector<SourcePin> output_pins = {SourcePin::kCapture};
+    std::vector<SimulatedFormat> capabilities = {
+        {MEDIASUBTYPE_RGB24, 640, 480}, {MEDIASUBTYPE_I420, 640, 480}, {MEDIASUBTYPE_RGB24, 320, 240}};
+    SimulatedFormat current_format = {MEDIASUBTYPE_RGB24, 640, 480};
+    double frames_per_second = 30.0;
+    // Which major types ICaptureGraphBuilder2::FindInterface finds the capture
+    // pin's IAMStreamConfig for (with PIN_CATEGORY_CAPTURE).
+    bool stream_config_for_interleaved = false;
+    bool stream_config_for_video = true;
+    ConnectRoute connect_route = ConnectRoute::kDirect;
+    // IAMStreamConfig::SetFormat answers S_OK but changes nothing.
+    bool set_format_ignored = false;
 };
 
 // Registers a device at the end of the enumeration order; returns its position.
 EMU_API int RegisterDevice(const SimulatedDevice &device);
 EMU_API void ClearDevices();
+
+// The emulated filter graphs. A graph is stopped, paused or running; filters
+// follow it through IMediaControl.
+enum class GraphState { kStopped, kPaused, kRunning };
+// The names of the filters in a graph, in the order they were added (a filter
+// added without a name goes by its own: "Sample Grabber", "Null Renderer",
+// "Colour Converter", or the device's friendly name for a source). Empty for
+// anything but an emulated graph.
+EMU_API std::vector<std::wstring> FilterNames(IGraphBuilder *graph);
+EMU_API GraphState StateOf(IGraphBuilder *graph);
+
+// Pushes one sample from a simulated device's source filter down every
+// connected output pin: through a converting filter when one was placed, into
+// the sample grabber (which calls its callback, BufferCB with start / 1e7
+// seconds, on the calling thread) and on to the renderer. The caller's bytes
+// are handed over as they are. Returns S_OK when the sample reached the end of
+// the chain; VFW_E_WRONG_STATE when the source is stopped; VFW_E_NOT_CONNECTED
+// when no output pin is connected; E_INVALIDARG for anything but a simulated
+// device's source. A stop waits for a delivery in progress to finish.
+EMU_API HRESULT DeliverSample(IBaseFilter *source, REFERENCE_TIME start_100ns, const BYTE *data, LONG length);
+// Samples a null renderer has received since it was created; -1 for anything else.
+EMU_API int RendererSamples(IBaseFilter *renderer);
 
 // Host windows. The procedure runs synchronously for SendMessageA on the
 // caller's thread, and for queued messages on the thread that pumps them.

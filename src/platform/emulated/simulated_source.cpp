@@ -1,13 +1,239 @@
-// The simulated device's source filter. The filter-graph model (pins, formats,
-// streaming) is not part of the platform yet, so binding reports the filter's
-// class as unregistered, which the library sees as a failed bind.
+// The source filter a simulated device's moniker binds to: its output pins
+// (capture, and preview where the device has one), the capture pin's
+// IAMStreamConfig over the device's capability list and current format, and
+// the delivery of samples down the connected pins. Each bind makes a new filter
+// that starts from the device's current format. Formats change on the host's
+// thread; Deliver runs on whichever thread pushes samples, and a stop waits for
+// a delivery in progress.
 #include "platform/emulated/simulated_source.h"
 
-namespace emu {
+#include <cstring>
+#include <mutex>
 
-HRESULT CreateSimulatedSource(std::shared_ptr<const SimulatedDevice>, REFIID, void **out) {
-    *out = nullptr;
-    return REGDB_E_CLASSNOTREG;
+#include "platform/emulated/graph_model.h"
+
+namespace emu {
+namespace {
+
+// VIDEO_STREAM_CONFIG_CAPS, the capability block GetStreamCaps fills.
+struct SizeRecord {
+    LONG cx, cy;
+};
+struct VideoStreamConfigCaps {
+    GUID guid;
+    ULONG VideoStandard;
+    SizeRecord InputSize, MinCroppingSize, MaxCroppingSize;
+    int CropGranularityX, CropGranularityY, CropAlignX, CropAlignY;
+    SizeRecord MinOutputSize, MaxOutputSize;
+    int OutputGranularityX, OutputGranularityY, StretchTapsX, StretchTapsY, ShrinkTapsX, ShrinkTapsY;
+    LONGLONG MinFrameInterval, MaxFrameInterval;
+    LONG MinBitsPerSecond, MaxBitsPerSecond;
+};
+static_assert(sizeof(VideoStreamConfigCaps) == 128, "VIDEO_STREAM_CONFIG_CAPS is 128 bytes");
+
+const GUID &CategoryOf(SourcePin role) {
+    return role == SourcePin::kCapture ? PIN_CATEGORY_CAPTURE : PIN_CATEGORY_PREVIEW;
+}
+
+class SimulatedSource;
+
+// An output pin of the source. The capture pin also answers for the device's
+// stream configuration, which both pins share: they deliver the same frames.
+class SourceOutputPin final : public EmuPin, public IAMStreamConfig {
+public:
+    SourceOutputPin(SimulatedSource *source, SourcePin role);
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **out) override { return Query(iid, out, true); }
+    ULONG STDMETHODCALLTYPE AddRef() override { return EmuPin::AddRef(); }
+    ULONG STDMETHODCALLTYPE Release() override { return EmuPin::Release(); }
+    HRESULT Query(REFIID iid, void **out, bool injectable) override {
+        IUnknown *pin = static_cast<IPin *>(this);
+        if (role_ == SourcePin::kCapture) {
+            return QueryTable(iid, out,
+                              {{&IID_IUnknown, pin}, {&IID_IPin, pin}, {&IID_IAMStreamConfig, static_cast<IAMStreamConfig *>(this)}},
+                              injectable);
+        }
+        return QueryTable(iid, out, {{&IID_IUnknown, pin}, {&IID_IPin, pin}}, injectable);
+    }
+
+    std::vector<MediaTypeRecord> OfferedTypes() const override;
+    bool WillConnectTo(const EmuPin &input) const override;
+
+    HRESULT STDMETHODCALLTYPE SetFormat(AM_MEDIA_TYPE *type) override;
+    HRESULT STDMETHODCALLTYPE GetFormat(AM_MEDIA_TYPE **type) override;
+    HRESULT STDMETHODCALLTYPE GetNumberOfCapabilities(int *count, int *size) override;
+    HRESULT STDMETHODCALLTYPE GetStreamCaps(int index, AM_MEDIA_TYPE **type, BYTE *caps) override;
+
+    SourcePin role() const { return role_; }
+
+private:
+    SimulatedSource *source_;
+    SourcePin role_;
+};
+
+class SimulatedSource final : public EmuFilter {
+public:
+    explicit SimulatedSource(std::shared_ptr<const SimulatedDevice> device)
+        : EmuFilter(device->friendly_name), device_(std::move(device)) {
+        for (const SimulatedFormat &f : device_->capabilities) {
+            capabilities_.push_back(MediaTypeRecord::FromFormat(f, device_->frames_per_second));
+            capability_formats_.push_back(f);
+        }
+        current_ = MediaTypeRecord::FromFormat(device_->current_format, device_->frames_per_second);
+        for (SourcePin role : device_->output_pins) AddPin(std::make_unique<SourceOutputPin>(this, role));
+    }
+
+    const SimulatedDevice &device() const { return *device_; }
+    const std::vector<MediaTypeRecord> &capabilities() const { return capabilities_; }
+    const SimulatedFormat &capability_format(size_t i) const { return capability_formats_[i]; }
+    const MediaTypeRecord &current_format() const { return current_; }
+
+    // A format is taken when it is one of the capabilities: same subtype,
+    // format type and block size, and the same size where the block holds one.
+    HRESULT ChangeFormat(const AM_MEDIA_TYPE &type) {
+        for (size_t i = 0; i < pin_count(); ++i) {
+            if (pin(i)->peer() != nullptr) return VFW_E_ALREADY_CONNECTED;
+        }
+        MediaTypeRecord wanted = MediaTypeRecord::From(type);
+        int32_t w = 0, h = 0;
+        bool sized = wanted.ReadSize(&w, &h);
+        bool offered = false;
+        for (const MediaTypeRecord &cap : capabilities_) {
+            int32_t cw = 0, ch = 0;
+            if (IsEqualGUID(cap.majortype, wanted.majortype) && IsEqualGUID(cap.subtype, wanted.subtype) &&
+                IsEqualGUID(cap.formattype, wanted.formattype) && cap.format.size() == wanted.format.size() &&
+                (!sized || (cap.ReadSize(&cw, &ch) && cw == w && ch == h))) {
+                offered = true;
+                break;
+            }
+        }
+        if (!offered) return VFW_E_INVALIDMEDIATYPE;
+        if (!device_->set_format_ignored) current_ = wanted;
+        return S_OK;
+    }
+
+    HRESULT FindPinInterface(const GUID *category, const GUID *type, REFIID iid, void **out) override {
+        for (size_t i = 0; i < pin_count(); ++i) {
+            auto *p = static_cast<SourceOutputPin *>(pin(i));
+            if (!IsEqualGUID(*category, CategoryOf(p->role()))) continue;
+            if (type != nullptr && !AnswersFor(*type)) continue;
+            HRESULT hr = p->Query(iid, out, false);
+            if (SUCCEEDED(hr)) return hr;
+        }
+        return E_NOINTERFACE;
+    }
+
+    // Stopping waits for a delivery in progress, so no sample reaches the
+    // chain once the stop has returned. (A stop from inside that delivery's
+    // own callback would wait for itself, as it deadlocks on Windows.)
+    void SetState(GraphState state) override {
+        EmuFilter::SetState(state);
+        if (state == GraphState::kStopped) std::lock_guard<std::mutex> wait(streaming_);
+    }
+
+    // A running source produces nothing by itself: samples come through here.
+    HRESULT Deliver(REFERENCE_TIME start, const BYTE *data, LONG length) {
+        std::lock_guard<std::mutex> lock(streaming_);
+        if (state() == GraphState::kStopped) return VFW_E_WRONG_STATE;
+        HRESULT result = VFW_E_NOT_CONNECTED;
+        for (size_t i = 0; i < pin_count(); ++i) {
+            if (pin(i)->peer() == nullptr) continue;
+            HRESULT hr = PassDownstream(pin(i), start, data, length);
+            if (result == VFW_E_NOT_CONNECTED || FAILED(hr)) result = hr;
+        }
+        return result;
+    }
+
+private:
+    bool AnswersFor(const GUID &major_type) const {
+        if (IsEqualGUID(major_type, MEDIATYPE_Interleaved)) return device_->stream_config_for_interleaved;
+        if (IsEqualGUID(major_type, MEDIATYPE_Video)) return device_->stream_config_for_video;
+        return false;
+    }
+
+    std::shared_ptr<const SimulatedDevice> device_;
+    std::vector<MediaTypeRecord> capabilities_;
+    std::vector<SimulatedFormat> capability_formats_;
+    MediaTypeRecord current_;
+    std::mutex streaming_;
+};
+
+SourceOutputPin::SourceOutputPin(SimulatedSource *source, SourcePin role)
+    : EmuPin(source, PINDIR_OUTPUT, role == SourcePin::kCapture ? L"Capture" : L"Preview"),
+      source_(source),
+      role_(role) {}
+
+std::vector<MediaTypeRecord> SourceOutputPin::OfferedTypes() const { return {source_->current_format()}; }
+
+bool SourceOutputPin::WillConnectTo(const EmuPin &input) const {
+    switch (source_->device().connect_route) {
+        case ConnectRoute::kDirect:
+            return true;
+        case ConnectRoute::kThroughConverter:
+            return input.owner()->is_converter();
+        case ConnectRoute::kRefused:
+            break;
+    }
+    return false;
+}
+
+HRESULT STDMETHODCALLTYPE SourceOutputPin::SetFormat(AM_MEDIA_TYPE *type) {
+    if (type == nullptr) return E_POINTER;
+    HRESULT injected = CheckFault(Call::SetFormat);
+    if (FAILED(injected)) return injected;
+    return Completed(injected, source_->ChangeFormat(*type));
+}
+
+HRESULT STDMETHODCALLTYPE SourceOutputPin::GetFormat(AM_MEDIA_TYPE **type) {
+    if (type == nullptr) return E_POINTER;
+    *type = nullptr;
+    HRESULT injected = CheckFault(Call::GetFormat);
+    if (FAILED(injected)) return injected;
+    return Completed(injected, source_->current_format().NewTaskMemoryCopy(type));
+}
+
+HRESULT STDMETHODCALLTYPE SourceOutputPin::GetNumberOfCapabilities(int *count, int *size) {
+    if (count == nullptr || size == nullptr) return E_POINTER;
+    HRESULT injected = CheckFault(Call::GetNumberOfCapabilities);
+    if (FAILED(injected)) return injected;
+    *count = static_cast<int>(source_->capabilities().size());
+    *size = static_cast<int>(sizeof(VideoStreamConfigCaps));
+    return Completed(injected);
+}
+
+// An index past the end gives S_FALSE and no type.
+HRESULT STDMETHODCALLTYPE SourceOutputPin::GetStreamCaps(int index, AM_MEDIA_TYPE **type, BYTE *caps) {
+    if (type == nullptr || caps == nullptr) return E_POINTER;
+    *type = nullptr;
+    HRESULT injected = CheckFault(Call::GetStreamCaps);
+    if (FAILED(injected)) return injected;
+    if (index < 0) return E_INVALIDARG;
+    if (static_cast<size_t>(index) >= source_->capabilities().size()) return S_FALSE;
+    HRESULT hr = source_->capabilities()[static_cast<size_t>(index)].NewTaskMemoryCopy(type);
+    if (FAILED(hr)) return hr;
+
+    const SimulatedFormat &f = source_->capability_format(static_cast<size_t>(index));
+    const double fps = source_->device().frames_per_second;
+    VideoStreamConfigCaps c;
+    std::memset(&c, 0, sizeof(c));
+    c.guid = f.format_type;
+    LONG rows = f.height >= 0 ? f.height : (f.height == INT32_MIN ? INT32_MAX : -f.height);
+    c.InputSize = c.MinCroppingSize = c.MaxCroppingSize = c.MinOutputSize = c.MaxOutputSize = {f.width, rows};
+    if (fps > 0) c.MinFrameInterval = c.MaxFrameInterval = static_cast<LONGLONG>(10000000.0 / fps);
+    std::memcpy(caps, &c, sizeof(c));
+    return Completed(injected);
+}
+
+}  // namespace
+
+HRESULT CreateSimulatedSource(std::shared_ptr<const SimulatedDevice> device, REFIID iid, void **out) {
+    return HandOut(new SimulatedSource(std::move(device)), iid, out);
+}
+
+HRESULT DeliverSample(IBaseFilter *source, REFERENCE_TIME start_100ns, const BYTE *data, LONG length) {
+    auto *s = dynamic_cast<SimulatedSource *>(source);
+    if (s == nullptr) return E_INVALIDARG;
+    return s->Deliver(start_100ns, data, length);
 }
 
 }  // namespace emu

@@ -1,0 +1,215 @@
+// Capture format negotiation through the exports: which capability a requested
+// size applies, what the size queries answer, and the query gate's build rule.
+#include <string>
+#include <vector>
+
+#include "frames/frame_sink.h"
+#include "platform/media_type.h"
+#include "session/capture_session.h"
+#include "support/emulated_fixture.h"
+
+using kovic_test::EmulatedTest;
+
+namespace {
+
+kovic::CaptureSession *Record(KOVIC_SESSION h) { return reinterpret_cast<kovic::CaptureSession *>(h); }
+
+// A format type that is not FORMAT_VideoInfo.
+const GUID kOtherFormatType = {0x12345678, 0x1, 0x2, {3, 4, 5, 6, 7, 8, 9, 10}};
+
+class FormatNegotiationTest : public EmulatedTest {
+protected:
+    KOVIC_SESSION OpenWith(const emu::SimulatedDevice &device, int width, int height) {
+        CreateWith({device});
+        KOVIC_SESSION h = KOVICOpen(nullptr);
+        KOVICSetVideoFormat(h, width, height);
+        return h;
+    }
+    static emu::SimulatedDevice Offering(std::vector<emu::SimulatedFormat> caps) {
+        emu::SimulatedDevice d = Named(L"Cam");
+        d.capabilities = std::move(caps);
+        return d;
+    }
+    // The device's current format as its stream configuration reports it.
+    static emu::SimulatedFormat Current(KOVIC_SESSION h) {
+        kovic::MediaTypePtr type;
+        EXPECT_EQ(Record(h)->stream_config->GetFormat(type.ReleaseAndGetAddressOf()), S_OK);
+        const auto *header = reinterpret_cast<const VIDEOINFOHEADER *>(type->pbFormat);
+        return {type->subtype, header->bmiHeader.biWidth, header->bmiHeader.biHeight};
+    }
+    static const FrameDescriptor &Frame(KOVIC_SESSION h) { return *Record(h)->frame_sink->descriptor(); }
+};
+
+TEST_F(FormatNegotiationTest, Rgb24IsAppliedBeforeI420) {
+    KOVIC_SESSION h = OpenWith(Offering({{MEDIASUBTYPE_I420, 320, 240}, {MEDIASUBTYPE_RGB24, 320, 240}}), 320, 240);
+    ASSERT_EQ(KOVICStartPreview(h), 1);
+    EXPECT_TRUE(IsEqualGUID(Current(h).subtype, MEDIASUBTYPE_RGB24));
+    EXPECT_EQ(KOVICGetWidth(h), 320);
+    KOVICClose(h);
+
+    h = OpenWith(Offering({{MEDIASUBTYPE_I420, 320, 240}, {MEDIASUBTYPE_RGB24, 640, 480}}), 320, 240);
+    ASSERT_EQ(KOVICStartPreview(h), 1);
+    EXPECT_TRUE(IsEqualGUID(Current(h).subtype, MEDIASUBTYPE_I420)) << "no RGB24 of that size: I420";
+    EXPECT_EQ(Frame(h).width, 320) << "the chain carries the applied format";
+    KOVICClose(h);
+}
+
+TEST_F(FormatNegotiationTest, ANegativeHeightMatchesItsAbsoluteValueAndKeepsItsSign) {
+    KOVIC_SESSION h = OpenWith(Offering({{MEDIASUBTYPE_RGB24, 320, -240}}), 320, 240);
+    ASSERT_EQ(KOVICStartPreview(h), 1);
+    EXPECT_EQ(Current(h).height, -240);
+    EXPECT_EQ(KOVICGetWidth(h), 320);
+    EXPECT_EQ(KOVICGetHeight(h), 240);
+    EXPECT_EQ(KOVICEnumVideoFormat(h, 320, 240), 1);
+    EXPECT_EQ(KOVICEnumVideoFormat(h, 320, -240), 0) << "asked sizes are compared as given";
+    EXPECT_EQ(Frame(h).height, -240) << "the connected type's height is copied with its sign";
+    KOVICClose(h);
+}
+
+TEST_F(FormatNegotiationTest, ASizeOfferedOnlyInAnotherSubtypeIsListedButNotApplied) {
+    emu::SimulatedDevice d = Offering({{MEDIASUBTYPE_RGB24, 320, 240}, {MEDIASUBTYPE_YUY2, 640, 480}});
+    d.current_format = {MEDIASUBTYPE_RGB24, 320, 240};
+    KOVIC_SESSION h = OpenWith(d, 640, 480);
+    emu::ResetCallCounts();
+    EXPECT_EQ(KOVICEnumVideoFormat(h, 640, 480), 1);
+    EXPECT_EQ(emu::CallCount(emu::Call::SetFormat), 0);
+    EXPECT_EQ(KOVICGetWidth(h), 320);
+    EXPECT_EQ(KOVICEnumVideoFormat(h, 640, 240), 0);
+    KOVICClose(h);
+}
+
+TEST_F(FormatNegotiationTest, BothSidesMustBePositiveForASizeToBeApplied) {
+    for (auto size : {std::pair<int, int>{640, 0}, {0, 480}, {-320, 240}}) {
+        KOVIC_SESSION h = OpenWith(Named(L"Cam"), size.first, size.second);
+        emu::ResetCallCounts();
+        ASSERT_EQ(KOVICStartPreview(h), 1);
+        EXPECT_EQ(emu::CallCount(emu::Call::GetNumberOfCapabilities), 0);
+        EXPECT_EQ(emu::CallCount(emu::Call::SetFormat), 0);
+        EXPECT_EQ(KOVICGetWidth(h), 640) << "the device keeps its current format";
+        KOVICClose(h);
+    }
+}
+
+TEST_F(FormatNegotiationTest, TopDownCurrentFormatAnswersPositiveSizes) {
+    emu::SimulatedDevice d = Named(L"Cam");
+    d.current_format = {MEDIASUBTYPE_RGB24, 640, -480};
+    KOVIC_SESSION h = OpenWith(d, 0, 0);
+    EXPECT_EQ(KOVICGetWidth(h), 640);
+    EXPECT_EQ(KOVICGetHeight(h), 480);
+    KOVICClose(h);
+}
+
+TEST_F(FormatNegotiationTest, WithoutAStreamConfigurationTheQueriesAnswerZeroAndTheBuildGoesOn) {
+    emu::SimulatedDevice neither = Named(L"Neither");
+    neither.stream_config_for_video = false;
+    KOVIC_SESSION h = OpenWith(neither, 320, 240);
+    emu::ResetCallCounts();
+    EXPECT_EQ(KOVICStartPreview(h), 1);
+    EXPECT_EQ(emu::CallCount(emu::Call::FindInterface), 2);
+    EXPECT_STREQ(Record(h)->last_error, "Error 80004002: Cannot find VCapture:IAMStreamConfig");
+    EXPECT_EQ(KOVICGetWidth(h), 0);
+    EXPECT_EQ(KOVICGetHeight(h), 0);
+    EXPECT_EQ(KOVICEnumVideoFormat(h, 640, 480), 0);
+    EXPECT_EQ(Frame(h).width, 640) << "connected with the device's own format";
+    KOVICClose(h);
+
+    emu::SimulatedDevice interleaved = Named(L"DV");
+    interleaved.stream_config_for_interleaved = true;
+    interleaved.stream_config_for_video = false;
+    h = OpenWith(interleaved, 320, 240);
+    emu::ResetCallCounts();
+    EXPECT_EQ(KOVICGetWidth(h), 320);
+    EXPECT_EQ(emu::CallCount(emu::Call::FindInterface), 1) << "the interleaved answer is taken first";
+    EXPECT_STREQ(Record(h)->last_error, "");
+    KOVICClose(h);
+}
+
+// A block too short for the bitmap header's size fields is never read past its
+// end: such a capability matches nothing, and such a current or connected
+// format has no size.
+TEST_F(FormatNegotiationTest, FormatBlocksTooShortForTheSizeFields) {
+    emu::SimulatedDevice d = Offering({{MEDIASUBTYPE_RGB24, 320, 240, FORMAT_VideoInfo, 56},
+                                       {MEDIASUBTYPE_RGB24, 320, 240, FORMAT_VideoInfo, 0},
+                                       {MEDIASUBTYPE_RGB24, 640, 480, FORMAT_VideoInfo, 60}});
+    KOVIC_SESSION h = OpenWith(d, 320, 240);
+    emu::ResetCallCounts();
+    EXPECT_EQ(KOVICEnumVideoFormat(h, 320, 240), 0);
+    EXPECT_EQ(emu::CallCount(emu::Call::SetFormat), 0);
+    EXPECT_EQ(KOVICEnumVideoFormat(h, 640, 480), 1) << "60 bytes hold both fields";
+    KOVICClose(h);
+
+    for (uint32_t bytes : {0u, 40u, 59u}) {
+        d.current_format = {MEDIASUBTYPE_RGB24, 640, 480, FORMAT_VideoInfo, bytes};
+        h = OpenWith(d, 0, 0);
+        EXPECT_EQ(KOVICGetWidth(h), 0) << bytes;
+        EXPECT_EQ(KOVICGetHeight(h), 0) << bytes;
+        EXPECT_EQ(Frame(h).width, 0) << bytes;
+        EXPECT_EQ(Frame(h).height, 0) << bytes;
+        KOVICClose(h);
+    }
+}
+
+// The size queries want FORMAT_VideoInfo; matching and the connection read the
+// same positions whatever the format type.
+TEST_F(FormatNegotiationTest, FormatTypeIsCheckedOnlyByTheSizeQueries) {
+    emu::SimulatedDevice d = Offering({{MEDIASUBTYPE_RGB24, 320, 240, kOtherFormatType}});
+    KOVIC_SESSION h = OpenWith(d, 320, 240);
+    ASSERT_EQ(KOVICStartPreview(h), 1);
+    EXPECT_EQ(Current(h).width, 320) << "applied";
+    EXPECT_EQ(KOVICGetWidth(h), 0);
+    EXPECT_EQ(KOVICEnumVideoFormat(h, 320, 240), 1);
+    EXPECT_EQ(Frame(h).width, 320);
+    KOVICClose(h);
+}
+
+TEST_F(FormatNegotiationTest, AnIgnoredOrFailingSetFormatGoesUnnoticed) {
+    emu::SimulatedDevice d = Named(L"Cam");
+    d.set_format_ignored = true;
+    KOVIC_SESSION h = OpenWith(d, 320, 240);
+    emu::ResetCallCounts();
+    ASSERT_EQ(KOVICStartPreview(h), 1);
+    EXPECT_EQ(emu::CallCount(emu::Call::SetFormat), 1);
+    EXPECT_EQ(KOVICGetWidth(h), 640);
+    EXPECT_EQ(Frame(h).width, 640) << "connected with whatever format the device has";
+    KOVICClose(h);
+
+    h = OpenWith(Named(L"Cam"), 320, 240);
+    emu::FailCall(emu::Call::GetFormat, E_FAIL);
+    ASSERT_EQ(KOVICStartPreview(h), 1);
+    EXPECT_EQ(KOVICGetWidth(h), 0) << "no current format";
+    emu::ClearFaults();
+    emu::FailCall(emu::Call::GetFormat, S_FALSE);
+    EXPECT_EQ(KOVICGetHeight(h), 0) << "only S_OK carries a format";
+    emu::ClearFaults();
+    EXPECT_EQ(KOVICGetHeight(h), 240);
+    KOVICClose(h);
+}
+
+// A built graph answers the queries as it is; only KOVICStartPreview rebuilds
+// it for a new selection or size. A gate build that fails answers 0.
+TEST_F(FormatNegotiationTest, TheQueryGateBuildsOnceAndNeverRebuilds) {
+    CreateWith({Named(L"A"), Named(L"B")});
+    KOVIC_SESSION h = KOVICOpen(nullptr);
+    emu::FailCall(emu::Call::AddFilter, E_FAIL);
+    EXPECT_EQ(KOVICGetWidth(h), 0);
+    EXPECT_EQ(Record(h)->built, 0);
+    emu::ClearFaults();
+
+    EXPECT_EQ(KOVICGetWidth(h), 640);
+    ASSERT_EQ(Record(h)->built, 1);
+    KOVICSetVideoFormat(h, 320, 240);
+    KOVICSelectDevice(h, 1);
+    emu::ResetCallCounts();
+    EXPECT_EQ(KOVICGetWidth(h), 640);
+    EXPECT_EQ(KOVICGetHeight(h), 480);
+    EXPECT_EQ(KOVICEnumVideoFormat(h, 320, 240), 1);
+    EXPECT_EQ(emu::CallCount(emu::Call::CoCreateInstance), 0) << "no rebuild from the queries";
+
+    ASSERT_EQ(KOVICStartPreview(h), 1);
+    EXPECT_GT(emu::CallCount(emu::Call::CoCreateInstance), 0);
+    EXPECT_EQ(KOVICGetWidth(h), 320);
+    EXPECT_EQ(emu::FilterNames(Record(h)->filter_graph.Get()).at(0), L"B");
+    KOVICClose(h);
+}
+
+}  // namespace

@@ -1,0 +1,279 @@
+// The frame sink and its handshake: driven directly through BufferCB, and end
+// to end with samples pushed from a simulated device through a built graph.
+#include <cstddef>
+#include <cstring>
+#include <vector>
+
+#include "frames/frame_sink.h"
+#include "session/capture_session.h"
+#include "support/emulated_fixture.h"
+
+using kovic::FrameSink;
+using kovic_test::EmulatedTest;
+using kovic_test::RecordingWindow;
+
+namespace {
+
+class FrameSinkTest : public EmulatedTest {
+protected:
+    void TearDown() override {
+        FrameSink::Destroy(sink_);
+        EmulatedTest::TearDown();
+    }
+    FrameSink *MakeSink(HWND window) {
+        sink_ = FrameSink::Create(window);
+        return sink_;
+    }
+    // Delivers `length` bytes of `fill`.
+    static void Deliver(FrameSink *sink, double time, int length, unsigned char fill) {
+        std::vector<BYTE> bytes(static_cast<size_t>(length), fill);
+        EXPECT_EQ(sink->BufferCB(time, bytes.data(), length), S_OK);
+    }
+    // Dispatches what was posted and returns the frame messages among it.
+    static std::vector<kovic_test::ReceivedMessage> FrameMessages(RecordingWindow &window) {
+        emu::PumpMessages(window.handle());
+        std::vector<kovic_test::ReceivedMessage> frames;
+        for (const auto &m : window.messages)
+            if (m.message == KOVIC_MSG_FRAME) frames.push_back(m);
+        return frames;
+    }
+    FrameSink *sink_ = nullptr;
+};
+
+TEST_F(FrameSinkTest, OneFramePerArming) {
+    RecordingWindow window;
+    FrameSink *sink = MakeSink(window.handle());
+    ASSERT_NE(sink, nullptr);
+    FrameDescriptor *d = sink->descriptor();
+    EXPECT_EQ(d->busy, 1u);
+    EXPECT_EQ(d->data, nullptr);
+
+    Deliver(sink, 0.5, 12, 0x11);
+    EXPECT_TRUE(FrameMessages(window).empty()) << "nothing before the first arming";
+    EXPECT_EQ(d->data, nullptr);
+    EXPECT_EQ(d->length, 0);
+
+    sink->Arm();
+    Deliver(sink, 1.5, 12, 0x22);
+    Deliver(sink, 2.5, 12, 0x33);
+    auto frames = FrameMessages(window);
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_EQ(frames[0].wparam, reinterpret_cast<WPARAM>(d));
+    EXPECT_EQ(frames[0].lparam, 0);
+    EXPECT_EQ(d->busy, 1u);
+    EXPECT_EQ(d->sample_time, 1.5);
+    EXPECT_EQ(d->length, 12);
+    ASSERT_NE(d->data, nullptr);
+    EXPECT_EQ(d->data[11], 0x22) << "the sample after the first was dropped";
+    unsigned char *buffer = d->data;
+
+    // Two armings without a frame between them still give one frame.
+    sink->Arm();
+    sink->Arm();
+    Deliver(sink, 3.5, 12, 0x44);
+    Deliver(sink, 4.5, 12, 0x55);
+    frames = FrameMessages(window);
+    ASSERT_EQ(frames.size(), 2u);
+    EXPECT_EQ(frames[1].wparam, reinterpret_cast<WPARAM>(d)) << "the same descriptor for every frame";
+    EXPECT_EQ(d->data, buffer) << "the same buffer for every frame";
+    EXPECT_EQ(d->data[0], 0x44);
+    EXPECT_EQ(d->sample_time, 3.5);
+    EXPECT_EQ(d->reserved, 0u);
+}
+
+// The first frame fixes the buffer; a shorter frame is copied whole over its
+// start; a longer one grows the buffer instead of running past its end.
+TEST_F(FrameSinkTest, BufferSizedByTheFirstFrameAndGrownByALongerOne) {
+    RecordingWindow window;
+    FrameSink *sink = MakeSink(window.handle());
+    FrameDescriptor *d = sink->descriptor();
+    sink->Arm();
+    Deliver(sink, 0, 8, 'a');
+    unsigned char *first = d->data;
+    sink->Arm();
+    Deliver(sink, 0, 4, 'b');
+    EXPECT_EQ(d->data, first);
+    EXPECT_EQ(d->length, 4);
+    EXPECT_EQ(std::memcmp(d->data, "bbbbaaaa", 8), 0) << "bytes past a shorter frame keep older content";
+    sink->Arm();
+    Deliver(sink, 0, 4096, 'c');
+    EXPECT_EQ(d->length, 4096);
+    ASSERT_NE(d->data, nullptr);
+    for (int i = 0; i < 4096; i += 511) EXPECT_EQ(d->data[i], 'c') << i;
+    EXPECT_EQ(FrameMessages(window).size(), 3u);
+}
+
+TEST_F(FrameSinkTest, AFrameWithoutABufferStillPostsAndTheAllocationIsRetried) {
+    RecordingWindow window;
+    FrameSink *sink = MakeSink(window.handle());
+    FrameDescriptor *d = sink->descriptor();
+    emu::FailCall(emu::Call::LibraryAlloc, E_OUTOFMEMORY);
+    sink->Arm();
+    Deliver(sink, 7.25, 32, 0x5A);
+    EXPECT_EQ(FrameMessages(window).size(), 1u);
+    EXPECT_EQ(d->data, nullptr);
+    EXPECT_EQ(d->length, 32);
+    EXPECT_EQ(d->sample_time, 7.25);
+    EXPECT_EQ(d->busy, 1u);
+
+    sink->Arm();
+    Deliver(sink, 8.25, 32, 0x6B);
+    EXPECT_EQ(FrameMessages(window).size(), 2u);
+    ASSERT_NE(d->data, nullptr);
+    EXPECT_EQ(d->data[31], 0x6B);
+}
+
+// A post that fails leaves the sink waiting until the host arms it again.
+TEST_F(FrameSinkTest, AFailedPostLeavesTheSinkWaiting) {
+    RecordingWindow window;
+    FrameSink *sink = MakeSink(window.handle());
+    emu::FailCall(emu::Call::PostMessage, E_FAIL);
+    sink->Arm();
+    Deliver(sink, 0, 16, 1);
+    EXPECT_EQ(sink->descriptor()->busy, 1u);
+    Deliver(sink, 0, 16, 2);
+    EXPECT_TRUE(FrameMessages(window).empty());
+    sink->Arm();
+    Deliver(sink, 0, 16, 3);
+    EXPECT_EQ(FrameMessages(window).size(), 1u);
+
+    // A window that is gone refuses the post the same way.
+    HWND gone = emu::CreateHostWindow([](HWND, UINT, WPARAM, LPARAM, void *) -> LRESULT { return 0; }, nullptr);
+    emu::DestroyHostWindow(gone);
+    FrameSink *orphan = FrameSink::Create(gone);
+    orphan->Arm();
+    Deliver(orphan, 0, 16, 4);
+    EXPECT_EQ(orphan->descriptor()->busy, 1u);
+    FrameSink::Destroy(orphan);
+}
+
+// The sink answers COM like an object that is not reference counted.
+TEST_F(FrameSinkTest, UnknownAnswers) {
+    FrameSink *sink = MakeSink(nullptr);
+    ISampleGrabberCB *as_callback = sink;
+    for (const IID *iid : {&IID_ISampleGrabberCB, &IID_IUnknown}) {
+        void *out = nullptr;
+        EXPECT_EQ(sink->QueryInterface(*iid, &out), S_OK);
+        EXPECT_EQ(out, static_cast<void *>(as_callback));
+    }
+    void *out = as_callback;
+    EXPECT_EQ(sink->QueryInterface(IID_IPin, &out), E_NOINTERFACE);
+    EXPECT_EQ(out, nullptr);
+    EXPECT_EQ(sink->QueryInterface(IID_IUnknown, nullptr), E_POINTER);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(sink->AddRef(), 2u);
+        EXPECT_EQ(sink->Release(), 1u);
+        EXPECT_EQ(sink->Release(), 1u);
+    }
+    sink->Arm();
+    EXPECT_EQ(sink->SampleCB(1.0, nullptr), S_OK);
+    EXPECT_EQ(sink->descriptor()->busy, 0u) << "SampleCB takes no frame";
+}
+
+// The 32-bit layout is fixed by static assertions in the header; here what
+// holds on any target.
+TEST_F(FrameSinkTest, DescriptorLayout) {
+    EXPECT_EQ(offsetof(FrameDescriptor, width), 0u);
+    EXPECT_EQ(offsetof(FrameDescriptor, height), 4u);
+    EXPECT_EQ(offsetof(FrameDescriptor, data), 8u);
+    EXPECT_EQ(offsetof(FrameDescriptor, length), offsetof(FrameDescriptor, data) + sizeof(void *));
+    EXPECT_EQ(offsetof(FrameDescriptor, sample_time) % 8, 0u);
+    EXPECT_EQ(sizeof(FrameDescriptor::sample_time), 8u);
+    EXPECT_EQ(offsetof(FrameDescriptor, busy), offsetof(FrameDescriptor, sample_time) + 8);
+    EXPECT_EQ(offsetof(FrameDescriptor, reserved), offsetof(FrameDescriptor, busy) + 4);
+    EXPECT_EQ(sizeof(FrameDescriptor), offsetof(FrameDescriptor, reserved) + 4);
+}
+
+class FrameDeliveryTest : public EmulatedTest {
+protected:
+    kovic::CaptureSession *Record(KOVIC_SESSION h) { return reinterpret_cast<kovic::CaptureSession *>(h); }
+    std::vector<const FrameDescriptor *> Frames(RecordingWindow &window) {
+        emu::PumpMessages(window.handle());
+        std::vector<const FrameDescriptor *> frames;
+        for (const auto &m : window.messages)
+            if (m.message == KOVIC_MSG_FRAME) frames.push_back(reinterpret_cast<const FrameDescriptor *>(m.wparam));
+        return frames;
+    }
+};
+
+TEST_F(FrameDeliveryTest, SamplesFromTheDeviceReachTheHostUnderTheHandshake) {
+    CreateWith({Named(L"Cam")});
+    RecordingWindow window;
+    KOVIC_SESSION h = KOVICOpen(window.as_arg());
+    ASSERT_EQ(KOVICStartPreview(h), 1);
+    IBaseFilter *source = Record(h)->device_source.Get();
+    IBaseFilter *renderer = Record(h)->null_renderer.Get();
+    std::vector<BYTE> frame(640 * 480 * 3);
+    for (size_t i = 0; i < frame.size(); ++i) frame[i] = static_cast<BYTE>(i * 7);
+
+    EXPECT_EQ(emu::DeliverSample(source, 0, frame.data(), static_cast<LONG>(frame.size())), S_OK);
+    EXPECT_TRUE(Frames(window).empty()) << "a new sink waits to be armed";
+    ASSERT_EQ(KOVICGetFrameCall(h), 1);
+    EXPECT_EQ(emu::DeliverSample(source, 15000000, frame.data(), static_cast<LONG>(frame.size())), S_OK);
+    EXPECT_EQ(emu::DeliverSample(source, 15333333, frame.data(), static_cast<LONG>(frame.size())), S_OK);
+    auto frames = Frames(window);
+    ASSERT_EQ(frames.size(), 1u);
+    const FrameDescriptor *d = frames[0];
+    EXPECT_EQ(d, Record(h)->frame_sink->descriptor());
+    EXPECT_EQ(d->width, 640);
+    EXPECT_EQ(d->height, 480);
+    EXPECT_DOUBLE_EQ(d->sample_time, 1.5);
+    ASSERT_EQ(d->length, static_cast<int32_t>(frame.size()));
+    EXPECT_EQ(std::memcmp(d->data, frame.data(), frame.size()), 0);
+    EXPECT_EQ(emu::RendererSamples(renderer), 3) << "every sample passes on to the renderer";
+
+    ASSERT_EQ(KOVICStopPreview(h), 1);
+    ASSERT_EQ(KOVICGetFrameCall(h), 1);
+    EXPECT_EQ(emu::DeliverSample(source, 0, frame.data(), 16), VFW_E_WRONG_STATE);
+    EXPECT_EQ(Frames(window).size(), 1u) << "a stopped graph delivers nothing";
+    // Restarted without a change: same sink, still armed.
+    ASSERT_EQ(KOVICStartPreview(h), 1);
+    EXPECT_EQ(emu::DeliverSample(source, 0, frame.data(), 16), S_OK);
+    EXPECT_EQ(Frames(window).size(), 2u);
+    KOVICClose(h);
+}
+
+// The connection agrees on the device's format: frames reach the sink in it,
+// with the descriptor's size taken from the connected type.
+TEST_F(FrameDeliveryTest, FramesArriveInTheConnectedFormat) {
+    emu::SimulatedDevice i420 = Named(L"I420 camera");
+    i420.current_format = {MEDIASUBTYPE_I420, 320, 240};
+    emu::SimulatedDevice converted = i420;
+    converted.friendly_name = L"Converted";
+    converted.connect_route = emu::ConnectRoute::kThroughConverter;
+    CreateWith({i420, converted});
+    RecordingWindow window;
+    std::vector<BYTE> frame(emu::FrameBytes(i420.current_format));
+    ASSERT_EQ(frame.size(), 320u * 240 * 3 / 2);
+    for (size_t i = 0; i < frame.size(); ++i) frame[i] = static_cast<BYTE>(i % 251);
+
+    KOVIC_SESSION h = KOVICOpen(window.as_arg());
+    ASSERT_EQ(KOVICStartPreview(h), 1);
+    KOVICGetFrameCall(h);
+    ASSERT_EQ(emu::DeliverSample(Record(h)->device_source.Get(), 0, frame.data(), static_cast<LONG>(frame.size())),
+              S_OK);
+    auto frames = Frames(window);
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_EQ(frames[0]->width, 320);
+    EXPECT_EQ(frames[0]->height, 240);
+    ASSERT_EQ(frames[0]->length, static_cast<int32_t>(frame.size())) << "I420 as the device gave it";
+    EXPECT_EQ(std::memcmp(frames[0]->data, frame.data(), frame.size()), 0);
+    KOVICClose(h);
+    window.messages.clear();
+
+    h = KOVICOpen(window.as_arg());
+    KOVICSelectDevice(h, 1);
+    ASSERT_EQ(KOVICStartPreview(h), 1);
+    KOVICGetFrameCall(h);
+    ASSERT_EQ(emu::DeliverSample(Record(h)->device_source.Get(), 0, frame.data(), static_cast<LONG>(frame.size())),
+              S_OK);
+    frames = Frames(window);
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_EQ(frames[0]->width, 320);
+    EXPECT_EQ(frames[0]->height, 240);
+    EXPECT_EQ(frames[0]->length, 320 * 240 * 3) << "RGB24 out of the converter";
+    EXPECT_EQ(std::memcmp(frames[0]->data, frame.data(), 64), 0);
+    KOVICClose(h);
+}
+
+}  // namespace
