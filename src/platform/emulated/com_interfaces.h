@@ -5,6 +5,10 @@
 
 #include "platform/emulated/win_types.h"
 
+// The published identifiers are exported by libkovic.so with the host API,
+// whose device descriptions use them.
+#define EMU_PUBLISHED __attribute__((visibility("default")))
+
 struct IUnknown {
     virtual HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **out) = 0;
     virtual ULONG STDMETHODCALLTYPE AddRef() = 0;
@@ -147,32 +151,32 @@ struct IMediaControl : IUnknown {
 #define VFW_E_DUPLICATE_NAME ((HRESULT)0x8004022DL)
 #define VFW_E_NOT_IN_GRAPH ((HRESULT)0x8004025FL)
 
-extern const IID IID_IUnknown;
-extern const IID IID_IPropertyBag;
-extern const IID IID_IMoniker;
-extern const IID IID_IEnumMoniker;
-extern const IID IID_ICreateDevEnum;
-extern const IID IID_IBaseFilter;
-extern const IID IID_IEnumPins;
-extern const IID IID_IPin;
-extern const IID IID_IGraphBuilder;
-extern const IID IID_ICaptureGraphBuilder2;
-extern const IID IID_IAMStreamConfig;
-extern const IID IID_ISampleGrabber;
-extern const IID IID_ISampleGrabberCB;
-extern const IID IID_IMediaControl;
-extern const CLSID CLSID_SystemDeviceEnum;
-extern const CLSID CLSID_VideoInputDeviceCategory;
-extern const CLSID CLSID_CaptureGraphBuilder2;
-extern const CLSID CLSID_FilterGraph;
-extern const CLSID CLSID_SampleGrabber;
-extern const CLSID CLSID_NullRenderer;
-extern const GUID PIN_CATEGORY_CAPTURE;
-extern const GUID PIN_CATEGORY_PREVIEW;
-extern const GUID MEDIATYPE_Video;
-extern const GUID MEDIATYPE_Interleaved;
-extern const GUID MEDIASUBTYPE_RGB24;
-extern const GUID MEDIASUBTYPE_I420;
-extern const GUID MEDIASUBTYPE_YUY2;
-extern const GUID FORMAT_VideoInfo;
-extern const GUID GUID_NULL;
+EMU_PUBLISHED extern const IID IID_IUnknown;
+EMU_PUBLISHED extern const IID IID_IPropertyBag;
+EMU_PUBLISHED extern const IID IID_IMoniker;
+EMU_PUBLISHED extern const IID IID_IEnumMoniker;
+EMU_PUBLISHED extern const IID IID_ICreateDevEnum;
+EMU_PUBLISHED extern const IID IID_IBaseFilter;
+EMU_PUBLISHED extern const IID IID_IEnumPins;
+EMU_PUBLISHED extern const IID IID_IPin;
+EMU_PUBLISHED extern const IID IID_IGraphBuilder;
+EMU_PUBLISHED extern const IID IID_ICaptureGraphBuilder2;
+EMU_PUBLISHED extern const IID IID_IAMStreamConfig;
+EMU_PUBLISHED extern const IID IID_ISampleGrabber;
+EMU_PUBLISHED extern const IID IID_ISampleGrabberCB;
+EMU_PUBLISHED extern const IID IID_IMediaControl;
+EMU_PUBLISHED extern const CLSID CLSID_SystemDeviceEnum;
+EMU_PUBLISHED extern const CLSID CLSID_VideoInputDeviceCategory;
+EMU_PUBLISHED extern const CLSID CLSID_CaptureGraphBuilder2;
+EMU_PUBLISHED extern const CLSID CLSID_FilterGraph;
+EMU_PUBLISHED extern const CLSID CLSID_SampleGrabber;
+EMU_PUBLISHED extern const CLSID CLSID_NullRenderer;
+EMU_PUBLISHED extern const GUID PIN_CATEGORY_CAPTURE;
+EMU_PUBLISHED extern const GUID PIN_CATEGORY_PREVIEW;
+EMU_PUBLISHED extern const GUID MEDIATYPE_Video;
+EMU_PUBLISHED extern const GUID MEDIATYPE_Interleaved;
+EMU_PUBLISHED extern const GUID MEDIASUBTYPE_RGB24;
+EMU_PUBLISHED extern const GUID MEDIASUBTYPE_I420;
+EMU_PUBLISHED extern const GUID MEDIASUBTYPE_YUY2;
+EMU_PUBLISHED extern const GUID FORMAT_VideoInfo;
+EMU_PUBLISHED extern const GUID GUID_NULL;
