@@ -13,6 +13,28 @@ constexpr size_t kStreamCapsBytes = 128;
 
 int32_t Magnitude(int32_t v) { return v < 0 ? static_cast<int32_t>(0u - static_cast<uint32_t>(v)) : v; }
 
+// Walks the capability list in order and hands the first capability of that
+// width and absolute height (and subtype, when one is given) to `use` before
+// its media type is released. A capability that cannot be obtained is passed
+// over. 1 when one matched, 0 otherwise.
+template <class Use>
+int FindCapability(IAMStreamConfig *config, int32_t width, int32_t height, const GUID *subtype, Use use) {
+    int count = 0, size = 0;
+    if (CallFailed(config->GetNumberOfCapabilities(&count, &size))) return 0;
+    for (int i = 0; i < count; ++i) {
+        MediaTypePtr type;
+        BYTE caps[kStreamCapsBytes];
+        if (CallFailed(config->GetStreamCaps(i, type.ReleaseAndGetAddressOf(), caps)) || !type.Get()) continue;
+        int32_t w, h;
+        if (ReadFormatSize(*type.Get(), &w, &h) && w == width && Magnitude(h) == height &&
+            (subtype == nullptr || IsEqualGUID(type->subtype, *subtype))) {
+            use(type.Get());
+            return 1;
+        }
+    }
+    return 0;
+}
+
 }  // namespace
 
 bool ReadFormatSize(const AM_MEDIA_TYPE &type, int32_t *width, int32_t *height) {
@@ -49,39 +71,15 @@ AppliedFormat FindStreamConfig(CaptureSession *session) {
 }
 
 int ApplyCaptureFormat(CaptureSession *session, REFGUID subtype) {
-    if (!session->stream_config) return 0;
-    int count = 0, size = 0;
-    if (CallFailed(session->stream_config->GetNumberOfCapabilities(&count, &size))) return 0;
-    for (int i = 0; i < count; ++i) {
-        MediaTypePtr type;
-        BYTE caps[kStreamCapsBytes];
-        if (CallFailed(session->stream_config->GetStreamCaps(i, type.ReleaseAndGetAddressOf(), caps)) || !type.Get()) {
-            continue;
-        }
-        int32_t width, height;
-        if (ReadFormatSize(*type.Get(), &width, &height) && width == session->requested_width &&
-            Magnitude(height) == session->requested_height && IsEqualGUID(type->subtype, subtype)) {
-            session->stream_config->SetFormat(type.Get());
-            return 1;
-        }
-    }
-    return 0;
+    IAMStreamConfig *config = session->stream_config.Get();
+    if (config == nullptr) return 0;
+    return FindCapability(config, session->requested_width, session->requested_height, &subtype,
+                          [config](AM_MEDIA_TYPE *type) { config->SetFormat(type); });
 }
 
 int HasCaptureFormat(CaptureSession *session, int32_t width, int32_t height) {
     if (!session->device_source || !session->stream_config) return 0;
-    int count = 0, size = 0;
-    if (CallFailed(session->stream_config->GetNumberOfCapabilities(&count, &size))) return 0;
-    for (int i = 0; i < count; ++i) {
-        MediaTypePtr type;
-        BYTE caps[kStreamCapsBytes];
-        if (CallFailed(session->stream_config->GetStreamCaps(i, type.ReleaseAndGetAddressOf(), caps)) || !type.Get()) {
-            continue;
-        }
-        int32_t w, h;
-        if (ReadFormatSize(*type.Get(), &w, &h) && w == width && Magnitude(h) == height) return 1;
-    }
-    return 0;
+    return FindCapability(session->stream_config.Get(), width, height, nullptr, [](AM_MEDIA_TYPE *) {});
 }
 
 int32_t ReadCurrentFormat(CaptureSession *session, FormatDimension dimension) {
