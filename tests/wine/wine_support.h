@@ -1,0 +1,45 @@
+// Helpers of the end-to-end tests: the catalogue by name, the process's
+// threads and handles, the virtual camera's live objects, and frame pictures.
+// Test thread only.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "kovic.h"
+#include "test_pattern.h"
+
+namespace kovic_wine {
+
+// Friendly names of the test devices (tools/vcam/tests/devices.reg), and the
+// default device that registering the DLL adds.
+extern const char kMainCamera[];
+extern const char kStubbornCamera[];
+extern const char kBrokenCamera[];
+extern const char kShortFrameCamera[];
+extern const char kPreviewFirstCamera[];
+extern const char kDefaultCamera[];
+
+// The catalogue's names, read through the exports.
+std::vector<std::string> CatalogueNames();
+// Catalogue index of a device, -1 when it is not listed.
+int DeviceIndex(const char *name);
+
+// Threads of this process (Toolhelp snapshot), open handles, and the virtual
+// camera's live filters and enumerators (0 while its DLL is not loaded).
+int ThreadCount();
+DWORD HandleCount();
+long VirtualCameraObjects();
+
+// The pattern of a delivered 24-bit frame as the descriptor describes it
+// (rows padded to 4 bytes, a positive height bottom-up).
+vcam::DecodedPattern DecodeDeliveredFrame(int32_t width, int32_t height, const unsigned char *data);
+
+// Luma of picture point (x, y) in an I420 frame that KOVICGetYuvFrame made
+// from a 24-bit frame stored bottom-up (upright, mirrored) or top-down
+// (turned half a circle).
+vcam::LumaAt LumaOfConvertedFrame(const unsigned char *i420, int width, int height, bool source_bottom_up);
+
+}  // namespace kovic_wine
