@@ -2,6 +2,7 @@
 #include "wine_support.h"
 
 #include <tlhelp32.h>
+#include <winternl.h>
 
 #include <cstring>
 
@@ -47,10 +48,36 @@ int ThreadCount() {
     return count;
 }
 
+// Wine 8 answers GetProcessHandleCount with success and a count of 0, so the
+// handles are counted in the system's handle table instead.
 DWORD HandleCount() {
-    DWORD count = 0;
-    if (!GetProcessHandleCount(GetCurrentProcess(), &count)) return 0;
-    return count;
+    struct HandleEntry {
+        ULONG owner_process;
+        BYTE object_type;
+        BYTE flags;
+        USHORT value;
+        PVOID object;
+        ULONG access;
+    };
+    struct HandleTable {
+        ULONG count;
+        HandleEntry entries[1];
+    };
+    const auto kSystemHandleInformation = static_cast<SYSTEM_INFORMATION_CLASS>(16);
+    std::vector<char> buffer(1 << 20);
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        ULONG needed = 0;
+        NTSTATUS status = NtQuerySystemInformation(kSystemHandleInformation, buffer.data(),
+                                                   static_cast<ULONG>(buffer.size()), &needed);
+        if (status == 0) {
+            const auto *table = reinterpret_cast<const HandleTable *>(buffer.data());
+            DWORD self = GetCurrentProcessId(), count = 0;
+            for (ULONG i = 0; i < table->count; ++i) count += table->entries[i].owner_process == self ? 1 : 0;
+            return count;
+        }
+        buffer.resize(buffer.size() * 2 > needed ? buffer.size() * 2 : needed + 4096);
+    }
+    return 0;
 }
 
 long VirtualCameraObjects() {
@@ -59,6 +86,34 @@ long VirtualCameraObjects() {
     using Counter = LONG(WINAPI *)();
     auto counter = reinterpret_cast<Counter>(reinterpret_cast<void *>(GetProcAddress(module, "VcamLiveObjectCount")));
     return counter != nullptr ? counter() : -1;
+}
+
+DWORD PlatformHandleGrowth(const std::vector<int> &device_indices) {
+    DWORD before = HandleCount();
+    for (int index : device_indices) {
+        ICreateDevEnum *devices = nullptr;
+        if (SUCCEEDED(CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum,
+                                       reinterpret_cast<void **>(&devices)))) {
+            IEnumMoniker *monikers = nullptr;
+            devices->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &monikers, 0);
+            devices->Release();
+            if (monikers != nullptr) {
+                IMoniker *moniker = nullptr;
+                ULONG fetched = 0;
+                for (int position = 0; position <= index && monikers->Next(1, &moniker, &fetched) == S_OK; ++position) {
+                    moniker->Release();
+                }
+                monikers->Release();
+            }
+        }
+        IGraphBuilder *graph = nullptr;
+        if (SUCCEEDED(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
+                                       reinterpret_cast<void **>(&graph)))) {
+            graph->Release();
+        }
+    }
+    DWORD after = HandleCount();
+    return after > before ? after - before : 0;
 }
 
 vcam::DecodedPattern DecodeDeliveredFrame(int32_t width, int32_t height, const unsigned char *data) {

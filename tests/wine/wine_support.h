@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "device_profile.h"
 #include "kovic.h"
 #include "test_pattern.h"
 
@@ -32,6 +33,13 @@ int DeviceIndex(const char *name);
 int ThreadCount();
 DWORD HandleCount();
 long VirtualCameraObjects();
+
+// Handles that the platform itself leaves behind when the library's device
+// and graph calls are made for each of these device indices without the
+// library: a device enumeration walked to the index, and a filter graph
+// created and released. (Wine 8 keeps two registry keys per enumeration, one
+// per moniker fetched, and one event per filter graph.)
+DWORD PlatformHandleGrowth(const std::vector<int> &device_indices);
 
 // The pattern of a delivered 24-bit frame as the descriptor describes it
 // (rows padded to 4 bytes, a positive height bottom-up).

@@ -21,6 +21,9 @@ enum Fault : uint32_t {
 
 constexpr size_t kMaxFormats = 32;
 constexpr uint32_t kMaxTag = 15;  // the frame pattern carries four tag bits
+// Frames of a preview pin carry the device's tag with this bit flipped, so a
+// host can tell which pin it was connected to.
+constexpr uint32_t kPreviewTagBit = 8;
 constexpr uint32_t kDefaultFramesPerSecond = 30;
 
 struct DeviceProfile {

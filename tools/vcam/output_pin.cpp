@@ -6,6 +6,7 @@
 #include <cstring>
 #include <cwchar>
 
+#include "device_profile.h"
 #include "enumerators.h"
 #include "source_filter.h"
 
@@ -348,7 +349,7 @@ HRESULT STDMETHODCALLTYPE OutputPin::QuerySupported(REFGUID set, DWORD id, DWORD
 HRESULT OutputPin::ActivateLocked() {
     if (peer_ == nullptr || thread_ != nullptr) return S_OK;  // unconnected pins do not stream
     const DeviceProfile &profile = filter_->profile_locked();
-    tag_ = profile.tag;
+    tag_ = IsEqualGUID(category_, PIN_CATEGORY_PREVIEW) ? profile.tag ^ kPreviewTagBit : profile.tag;
     short_frames_ = (profile.faults & kFaultShortFrames) != 0;
     if (!painter_.Prepare(connection_format_)) return E_OUTOFMEMORY;
     HRESULT hr = allocator_->Commit();
