@@ -28,7 +28,7 @@ bool Admits(const AM_MEDIA_TYPE &wanted, const VideoFormat &format) {
     return ReadMediaType(wanted, &asked) && SameFrameShape(asked, format);
 }
 
-// Current time of a run on the performance counter, for a graph without a clock.
+// The performance counter in 100 ns units, for a graph without a clock.
 REFERENCE_TIME PerformanceNow() {
     LARGE_INTEGER now, frequency;
     QueryPerformanceCounter(&now);
@@ -377,7 +377,9 @@ void OutputPin::RunLocked(IReferenceClock *clock, REFERENCE_TIME start) {
     if (clock != nullptr) clock->AddRef();
     if (run_clock_ != nullptr) run_clock_->Release();
     run_clock_ = clock;
-    run_start_ = start;
+    // Without a graph clock the start time means nothing: the run is paced
+    // on the performance counter from now.
+    run_start_ = clock != nullptr ? start : PerformanceNow();
     running_ = true;
     ++run_generation_;
     LeaveCriticalSection(&run_lock_);
@@ -466,7 +468,7 @@ void OutputPin::Stream() {
             now = clock_now - start;
             clock->Release();
         } else {
-            // No graph clock: pace on the performance counter from the run's start.
+            // No graph clock: pace on the performance counter.
             REFERENCE_TIME elapsed = PerformanceNow() - start;
             REFERENCE_TIME wait = next > elapsed ? next - elapsed : 0;
             woke = WaitForMultipleObjects(2, idle, FALSE, static_cast<DWORD>(wait / 10000));

@@ -112,6 +112,7 @@ HRESULT STDMETHODCALLTYPE FakeInputPin::NotifyAllocator(IMemAllocator *allocator
 }
 
 HRESULT STDMETHODCALLTYPE FakeInputPin::Receive(IMediaSample *sample) {
+    InterlockedIncrement(&receiving_);
     ReceivedSample record;
     sample->GetTime(&record.start, &record.stop);
     record.length = sample->GetActualDataLength();
@@ -129,7 +130,10 @@ HRESULT STDMETHODCALLTYPE FakeInputPin::Receive(IMediaSample *sample) {
     EnterCriticalSection(&lock_);
     samples_.push_back(record);
     HRESULT result = receive_result;
+    DWORD delay = receive_delay_ms;
     LeaveCriticalSection(&lock_);
+    if (delay != 0) Sleep(delay);
+    InterlockedDecrement(&receiving_);
     return result;
 }
 

@@ -36,6 +36,7 @@ public:
     bool offers_allocator = false;  // otherwise GetAllocator gives VFW_E_NO_ALLOCATOR
     HRESULT notify_result = S_OK;
     HRESULT receive_result = S_OK;
+    DWORD receive_delay_ms = 0;  // Receive records the sample, then takes this long
     PIN_DIRECTION direction = PINDIR_INPUT;
     bool has_transport = true;  // answers IMemInputPin
 
@@ -49,6 +50,8 @@ public:
     std::vector<ReceivedSample> Samples();
     size_t SampleCount();
     LONG references() const { return references_; }
+    // Receive calls still running.
+    LONG receiving() const { return InterlockedCompareExchange(const_cast<volatile LONG *>(&receiving_), 0, 0); }
 
     // IUnknown
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **out) override;
@@ -81,6 +84,7 @@ public:
 private:
     void ClearConnection();
     volatile LONG references_ = 1;
+    volatile LONG receiving_ = 0;
     CRITICAL_SECTION lock_;
     std::vector<ReceivedSample> samples_;
     vcam::VideoFormat format_;
