@@ -124,8 +124,12 @@ TEST_F(FormatTest, TheDeviceRateOfTheAppliedSizePacesTheFrames) {
     vcam::DecodedPattern b = DecodeDeliveredFrame(later->width, later->height, later->data);
     ASSERT_TRUE(a.valid && b.valid);
     ASSERT_GT(b.counter, a.counter);
-    double frames = (later->sample_time - first_time) * 60.0;
-    EXPECT_NEAR(frames, static_cast<double>(b.counter - a.counter), 2.0);
+    // Frames are never sent ahead of the rate, and a busy machine may make the
+    // camera skip some; at 30 a second the counter would rise half as fast.
+    double slots = (later->sample_time - first_time) * 60.0;
+    double sent = static_cast<double>(b.counter - a.counter);
+    EXPECT_LE(sent, slots + 1.0);
+    EXPECT_GE(sent, slots * 0.75);
 }
 
 }  // namespace

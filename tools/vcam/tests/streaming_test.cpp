@@ -80,7 +80,7 @@ TEST_F(StreamingTest, FramesArriveOnTheClockWithRisingTimesAndCountersAndStopEnd
 
     std::vector<ReceivedSample> samples = receiver_.Samples();
     EXPECT_GE(samples.front().start, 0);
-    EXPECT_LT(samples.front().start, 200 * kMillisecond) << "the first frame is due at the run's start";
+    EXPECT_LT(samples.front().start, 500 * kMillisecond) << "the first frame is due at the run's start";
     EXPECT_TRUE(samples.front().discontinuity);
     for (size_t i = 0; i < samples.size(); ++i) {
         SCOPED_TRACE(testing::Message() << "sample " << i);
@@ -97,9 +97,11 @@ TEST_F(StreamingTest, FramesArriveOnTheClockWithRisingTimesAndCountersAndStopEnd
             EXPECT_FALSE(s.discontinuity);
         }
     }
-    // Paced by the clock: about 30 frames a second, not as fast as possible.
+    // Paced by the clock: 30 frames a second, not as fast as possible. Only
+    // the first frame may wake late, by less than one interval (a later
+    // wake skips ahead), so n frames span at least n - 2 intervals.
     REFERENCE_TIME span = samples.back().start - samples.front().start;
-    EXPECT_GE(span, static_cast<REFERENCE_TIME>(samples.size() - 1) * 300000);
+    EXPECT_GE(span, static_cast<REFERENCE_TIME>(samples.size() - 2) * 333333);
 
     // A second run starts its times afresh and goes on counting.
     RunSoon();
@@ -108,7 +110,7 @@ TEST_F(StreamingTest, FramesArriveOnTheClockWithRisingTimesAndCountersAndStopEnd
     std::vector<ReceivedSample> again = receiver_.Samples();
     const ReceivedSample &first = again[samples.size()];
     EXPECT_TRUE(first.discontinuity);
-    EXPECT_LT(first.start, 200 * kMillisecond);
+    EXPECT_LT(first.start, 500 * kMillisecond);
     EXPECT_EQ(first.counter, samples.size());
 }
 
