@@ -1,0 +1,136 @@
+// The catalogue and format negotiation of kovic.dll under Wine, on the
+// virtual camera's devices.
+#include <cstring>
+
+#include "e2e_fixture.h"
+
+namespace kovic_wine {
+namespace {
+
+using CatalogueTest = CaptureTest;
+using FormatTest = CaptureTest;
+
+TEST_F(CatalogueTest, ListsTheRegisteredDevicesInSortedInstanceKeyOrder) {
+    // Wine enumerates the category's instance keys sorted by key name:
+    // vcam-broken, vcam-main, vcam-preview-first, vcam-short, vcam-stubborn,
+    // then the key named after the class that registering the DLL wrote.
+    const std::vector<std::string> expected = {kBrokenCamera,      kMainCamera,     kPreviewFirstCamera,
+                                               kShortFrameCamera, kStubbornCamera, kDefaultCamera};
+    EXPECT_EQ(CatalogueNames(), expected);
+    ASSERT_EQ(KOVICGetVideoDeviceCount(), 6);
+
+    unsigned char buffer[96];
+    std::memset(buffer, 0xEE, sizeof(buffer));
+    ASSERT_EQ(KOVICGetVideoDevice(1, reinterpret_cast<char *>(buffer)), KOVIC_OK);
+    size_t length = std::strlen(kMainCamera);
+    EXPECT_EQ(std::memcmp(buffer, kMainCamera, length + 1), 0);
+    for (size_t i = length + 1; i < 80; ++i) EXPECT_NE(buffer[i], 0xEE) << "byte " << i << " of the 80 not written";
+    for (size_t i = 80; i < sizeof(buffer); ++i) EXPECT_EQ(buffer[i], 0xEE) << "wrote past 80 bytes at " << i;
+
+    std::memset(buffer, 0xEE, sizeof(buffer));
+    EXPECT_EQ(KOVICGetVideoDevice(6, reinterpret_cast<char *>(buffer)), KOVIC_E_DEVICE_INDEX);
+    EXPECT_EQ(KOVICGetVideoDevice(-1, reinterpret_cast<char *>(buffer)), KOVIC_E_NO_DEVICE_RECORD);
+    EXPECT_EQ(buffer[0], 0xEE);
+
+    // Listing again finds the same devices once each.
+    ASSERT_EQ(KOVICCreate(), KOVIC_OK);
+    EXPECT_EQ(CatalogueNames(), expected);
+    EXPECT_EQ(VirtualCameraObjects(), 0) << "listing binds no device";
+}
+
+TEST_F(FormatTest, QueriesAnswerFromTheDeviceWithoutTheSignOfTheHeight) {
+    KOVIC_SESSION session = OpenOn(kMainCamera);
+    // The query gate builds the graph with the device's own first format.
+    EXPECT_EQ(KOVICGetWidth(session), 320);
+    EXPECT_EQ(KOVICGetHeight(session), 240);
+    EXPECT_EQ(KOVICEnumVideoFormat(session, 320, 240), 1);
+    EXPECT_EQ(KOVICEnumVideoFormat(session, 176, 144), 1) << "offered as 176 by -144";
+    EXPECT_EQ(KOVICEnumVideoFormat(session, 176, -144), 0) << "the question is asked by size";
+    EXPECT_EQ(KOVICEnumVideoFormat(session, 178, 100), 1);
+    EXPECT_EQ(KOVICEnumVideoFormat(session, 640, 480), 1) << "offered in I420 only";
+    EXPECT_EQ(KOVICEnumVideoFormat(session, 352, 288), 1) << "offered in YUY2 only";
+    EXPECT_EQ(KOVICEnumVideoFormat(session, 800, 600), 0);
+    EXPECT_EQ(KOVICEnumVideoFormat(session, 240, 320), 0);
+
+    KOVIC_SESSION top_down = OpenOn(kMainCamera, 176, 144);
+    EXPECT_EQ(KOVICGetWidth(top_down), 176);
+    EXPECT_EQ(KOVICGetHeight(top_down), 144);
+}
+
+TEST_F(FormatTest, ASizeOfferedInRgb24AndI420AppliesRgb24) {
+    KOVIC_SESSION session = OpenOn(kMainCamera, 320, 240);
+    ASSERT_EQ(KOVICStartPreview(session), KOVIC_OK);
+    const FrameMessage *frame = NextFrame(session);
+    ASSERT_NE(frame, nullptr);
+    EXPECT_EQ(frame->length, 320 * 240 * 3) << "RGB24, not I420's 320*240*3/2";
+    EXPECT_TRUE(DecodeDeliveredFrame(frame->width, frame->height, frame->data).valid);
+}
+
+TEST_F(FormatTest, ASizeOfferedOnlyInI420AppliesI420AndWinesGrabberRefusesTheRendererConnection) {
+    // The device is set to I420 and connects to the grabber in I420; the
+    // grabber, then told to want RGB24, refuses to connect its output to the
+    // null renderer (VFW_E_CANNOT_CONNECT), so the build stops at that step.
+    KOVIC_SESSION session = OpenOn(kMainCamera, 640, 480);
+    EXPECT_EQ(KOVICStartPreview(session), KOVIC_E_CONNECT_GRABBER_RENDERER);
+    EXPECT_EQ(KOVICIsPreviewing(session), 0);
+    EXPECT_EQ(KOVICGetFrameCall(session), KOVIC_E_NO_FRAME_SINK) << "a failed build keeps no sink";
+    EXPECT_EQ(VirtualCameraObjects(), 0) << "a failed build released the device";
+    // The query gate tries the same build again and answers 0.
+    EXPECT_EQ(KOVICGetWidth(session), 0);
+}
+
+TEST_F(FormatTest, ASizeOfferedInNeitherLeavesTheDevicesFormat) {
+    for (int requested : {352, 800}) {
+        SCOPED_TRACE(requested == 352 ? "YUY2 only" : "not offered");
+        KOVIC_SESSION session = OpenOn(kMainCamera, requested, requested == 352 ? 288 : 600);
+        EXPECT_EQ(KOVICGetWidth(session), 320);
+        EXPECT_EQ(KOVICGetHeight(session), 240);
+        ASSERT_EQ(KOVICStartPreview(session), KOVIC_OK);
+        const FrameMessage *frame = NextFrame(session);
+        ASSERT_NE(frame, nullptr);
+        EXPECT_EQ(frame->width, 320);
+        EXPECT_EQ(frame->height, 240);
+        EXPECT_EQ(frame->length, 230400);
+        CloseAsHost(session);
+    }
+}
+
+TEST_F(FormatTest, ADeviceThatIgnoresSetFormatKeepsItsOwnSize) {
+    KOVIC_SESSION session = OpenOn(kStubbornCamera, 176, 144);
+    EXPECT_EQ(KOVICEnumVideoFormat(session, 176, 144), 1);
+    EXPECT_EQ(KOVICGetWidth(session), 320);
+    EXPECT_EQ(KOVICGetHeight(session), 240);
+    ASSERT_EQ(KOVICStartPreview(session), KOVIC_OK);
+    const FrameMessage *frame = NextFrame(session);
+    ASSERT_NE(frame, nullptr);
+    EXPECT_EQ(frame->width, 320);
+    EXPECT_EQ(frame->length, 230400);
+    vcam::DecodedPattern pattern = DecodeDeliveredFrame(frame->width, frame->height, frame->data);
+    ASSERT_TRUE(pattern.valid);
+    EXPECT_EQ(pattern.tag, 3u);
+}
+
+TEST_F(FormatTest, TheDeviceRateOfTheAppliedSizePacesTheFrames) {
+    // 192x144 runs at 60 frames a second: counters and sample times agree on it.
+    KOVIC_SESSION session = OpenOn(kMainCamera, 192, 144);
+    ASSERT_EQ(KOVICStartPreview(session), KOVIC_OK);
+    const FrameMessage *first = NextFrame(session);
+    ASSERT_NE(first, nullptr);
+    vcam::DecodedPattern a = DecodeDeliveredFrame(first->width, first->height, first->data);
+    double first_time = first->sample_time;
+    host_.PumpFor(300);
+    const FrameMessage *later = NextFrame(session);
+    ASSERT_NE(later, nullptr);
+    vcam::DecodedPattern b = DecodeDeliveredFrame(later->width, later->height, later->data);
+    ASSERT_TRUE(a.valid && b.valid);
+    ASSERT_GT(b.counter, a.counter);
+    // Frames are never sent ahead of the rate, and a busy machine may make the
+    // camera skip some; at 30 a second the counter would rise half as fast.
+    double slots = (later->sample_time - first_time) * 60.0;
+    double sent = static_cast<double>(b.counter - a.counter);
+    EXPECT_LE(sent, slots + 1.0);
+    EXPECT_GE(sent, slots * 0.75);
+}
+
+}  // namespace
+}  // namespace kovic_wine

@@ -1,0 +1,137 @@
+// Helpers of the end-to-end tests; test thread only.
+#include "wine_support.h"
+
+#include <tlhelp32.h>
+#include <winternl.h>
+
+#include <cstring>
+
+namespace kovic_wine {
+
+const char kMainCamera[] = "Kovic Test Camera";
+const char kStubbornCamera[] = "Kovic Stubborn Camera";
+const char kBrokenCamera[] = "Kovic Broken Camera";
+const char kShortFrameCamera[] = "Kovic Short-Frame Camera";
+const char kPreviewFirstCamera[] = "Kovic Preview-First Camera";
+const char kDefaultCamera[] = "Kovic Virtual Camera";
+
+std::vector<std::string> CatalogueNames() {
+    std::vector<std::string> names;
+    int count = KOVICGetVideoDeviceCount();
+    for (int i = 0; i < count; ++i) {
+        char name[KOVIC_DEVICE_NAME_BYTES];
+        if (KOVICGetVideoDevice(i, name) != KOVIC_OK) break;
+        names.emplace_back(name, strnlen(name, sizeof(name)));
+    }
+    return names;
+}
+
+int DeviceIndex(const char *name) {
+    std::vector<std::string> names = CatalogueNames();
+    for (size_t i = 0; i < names.size(); ++i) {
+        if (names[i] == name) return static_cast<int>(i);
+    }
+    return -1;
+}
+
+int ThreadCount() {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return -1;
+    DWORD self = GetCurrentProcessId();
+    int count = 0;
+    THREADENTRY32 entry;
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+        if (entry.th32OwnerProcessID == self) ++count;
+    }
+    CloseHandle(snapshot);
+    return count;
+}
+
+// Wine 8 answers GetProcessHandleCount with success and a count of 0, so the
+// handles are counted in the system's handle table instead.
+DWORD HandleCount() {
+    struct HandleEntry {
+        ULONG owner_process;
+        BYTE object_type;
+        BYTE flags;
+        USHORT value;
+        PVOID object;
+        ULONG access;
+    };
+    struct HandleTable {
+        ULONG count;
+        HandleEntry entries[1];
+    };
+    const auto kSystemHandleInformation = static_cast<SYSTEM_INFORMATION_CLASS>(16);
+    std::vector<char> buffer(1 << 20);
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        ULONG needed = 0;
+        NTSTATUS status = NtQuerySystemInformation(kSystemHandleInformation, buffer.data(),
+                                                   static_cast<ULONG>(buffer.size()), &needed);
+        if (status == 0) {
+            const auto *table = reinterpret_cast<const HandleTable *>(buffer.data());
+            DWORD self = GetCurrentProcessId(), count = 0;
+            for (ULONG i = 0; i < table->count; ++i) count += table->entries[i].owner_process == self ? 1 : 0;
+            return count;
+        }
+        buffer.resize(buffer.size() * 2 > needed ? buffer.size() * 2 : needed + 4096);
+    }
+    return 0;
+}
+
+long VirtualCameraObjects() {
+    HMODULE module = GetModuleHandleA("kovic-vcam.dll");
+    if (module == nullptr) return 0;
+    using Counter = LONG(WINAPI *)();
+    auto counter = reinterpret_cast<Counter>(reinterpret_cast<void *>(GetProcAddress(module, "VcamLiveObjectCount")));
+    return counter != nullptr ? counter() : -1;
+}
+
+DWORD PlatformHandleGrowth(const std::vector<int> &device_indices) {
+    DWORD before = HandleCount();
+    for (int index : device_indices) {
+        ICreateDevEnum *devices = nullptr;
+        if (SUCCEEDED(CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum,
+                                       reinterpret_cast<void **>(&devices)))) {
+            IEnumMoniker *monikers = nullptr;
+            devices->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &monikers, 0);
+            devices->Release();
+            if (monikers != nullptr) {
+                IMoniker *moniker = nullptr;
+                ULONG fetched = 0;
+                for (int position = 0; position <= index && monikers->Next(1, &moniker, &fetched) == S_OK; ++position) {
+                    moniker->Release();
+                }
+                monikers->Release();
+            }
+        }
+        IGraphBuilder *graph = nullptr;
+        if (SUCCEEDED(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
+                                       reinterpret_cast<void **>(&graph)))) {
+            graph->Release();
+        }
+    }
+    DWORD after = HandleCount();
+    return after > before ? after - before : 0;
+}
+
+vcam::DecodedPattern DecodeDeliveredFrame(int32_t width, int32_t height, const unsigned char *data) {
+    vcam::VideoFormat format;
+    format.pixel = vcam::PixelFormat::kRgb24;
+    format.width = width;
+    format.height = height;
+    return vcam::DecodePattern(vcam::LumaOfFrame(format, data), width, height < 0 ? -height : height);
+}
+
+vcam::LumaAt LumaOfConvertedFrame(const unsigned char *i420, int width, int height, bool source_bottom_up) {
+    // Output pixel n comes from source pixel n counted from the end.
+    if (source_bottom_up) {
+        return [=](int x, int y) { return static_cast<int>(i420[static_cast<size_t>(y) * width + (width - 1 - x)]); };
+    }
+    return [=](int x, int y) {
+        return static_cast<int>(i420[static_cast<size_t>(height - 1 - y) * width + (width - 1 - x)]);
+    };
+}
+
+}  // namespace kovic_wine

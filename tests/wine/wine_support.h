@@ -1,0 +1,53 @@
+// Helpers of the end-to-end tests: the catalogue by name, the process's
+// threads and handles, the virtual camera's live objects, and frame pictures.
+// Test thread only.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "device_profile.h"
+#include "kovic.h"
+#include "test_pattern.h"
+
+namespace kovic_wine {
+
+// Friendly names of the test devices (tools/vcam/tests/devices.reg), and the
+// default device that registering the DLL adds.
+extern const char kMainCamera[];
+extern const char kStubbornCamera[];
+extern const char kBrokenCamera[];
+extern const char kShortFrameCamera[];
+extern const char kPreviewFirstCamera[];
+extern const char kDefaultCamera[];
+
+// The catalogue's names, read through the exports.
+std::vector<std::string> CatalogueNames();
+// Catalogue index of a device, -1 when it is not listed.
+int DeviceIndex(const char *name);
+
+// Threads of this process (Toolhelp snapshot), open handles, and the virtual
+// camera's live filters and enumerators (0 while its DLL is not loaded).
+int ThreadCount();
+DWORD HandleCount();
+long VirtualCameraObjects();
+
+// Handles that the platform itself leaves behind when the library's device
+// and graph calls are made for each of these device indices without the
+// library: a device enumeration walked to the index, and a filter graph
+// created and released. (Wine 8 keeps two registry keys per enumeration, one
+// per moniker fetched, and one event per filter graph.)
+DWORD PlatformHandleGrowth(const std::vector<int> &device_indices);
+
+// The pattern of a delivered 24-bit frame as the descriptor describes it
+// (rows padded to 4 bytes, a positive height bottom-up).
+vcam::DecodedPattern DecodeDeliveredFrame(int32_t width, int32_t height, const unsigned char *data);
+
+// Luma of picture point (x, y) in an I420 frame that KOVICGetYuvFrame made
+// from a 24-bit frame stored bottom-up (upright, mirrored) or top-down
+// (turned half a circle).
+vcam::LumaAt LumaOfConvertedFrame(const unsigned char *i420, int width, int height, bool source_bottom_up);
+
+}  // namespace kovic_wine

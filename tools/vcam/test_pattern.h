@@ -1,0 +1,84 @@
+// The picture the virtual camera sends, and how to read it back.
+//
+// Picture coordinates run from the top-left corner of the picture as seen.
+// Rows 0-7 hold the code row: 8x8 blocks from the left, white for a 1 and black
+// for a 0: two sync blocks (white, black), the 16-bit frame counter and the
+// 4-bit device tag, most significant bit first; the rest of the row is grey.
+// Below it, eight vertical colour bars (white, yellow, cyan, green, magenta,
+// red, blue, black from left to right), and the orientation marker: a grey
+// 16x16 square at x 0-15, y 8-23, inside the white bar. Black and white blocks
+// on 8-pixel boundaries survive chroma subsampling and any RGB/YUV conversion.
+//
+// FramePainter is used by one streaming thread at a time; the decoder is pure.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+#include "video_format.h"
+
+namespace vcam {
+
+constexpr int kCodeBlockPixels = 8;
+constexpr int kSyncBlocks = 2;
+constexpr int kCounterBits = 16;
+constexpr int kTagBits = 4;
+constexpr int kCodeBlocks = kSyncBlocks + kCounterBits + kTagBits;
+constexpr int kMarkerTop = kCodeBlockPixels;
+constexpr int kMarkerPixels = 16;
+// The smallest picture that carries the whole pattern.
+constexpr int kMinPatternWidth = kCodeBlocks * kCodeBlockPixels;  // 176
+constexpr int kMinPatternHeight = 32;
+
+struct Rgb {
+    uint8_t r, g, b;
+};
+
+// Colour of the picture at (x, y) without the code blocks (the code row is grey there).
+Rgb BackgroundColour(int x, int y, int width);
+// Full-range BT.601 luma of a colour, rounded.
+int LumaOf(Rgb colour);
+
+// Paints frames of one format: the background once, then per frame a copy of
+// it with the code blocks drawn in. Prepare allocates; Paint does not.
+class FramePainter {
+public:
+    FramePainter() = default;
+    FramePainter(const FramePainter &) = delete;
+    FramePainter &operator=(const FramePainter &) = delete;
+    ~FramePainter();
+
+    // False when out of memory; the painter then paints nothing.
+    bool Prepare(const VideoFormat &format);
+    void Release();
+    // Writes ImageBytes(format) bytes into `destination`.
+    void Paint(uint32_t counter, uint32_t tag, uint8_t *destination) const;
+    uint32_t image_bytes() const { return image_bytes_; }
+
+private:
+    void SetPixel(uint8_t *frame, int x, int y, Rgb colour) const;
+
+    VideoFormat format_;
+    uint8_t *background_ = nullptr;
+    uint32_t image_bytes_ = 0;
+};
+
+// Luma at picture coordinates; the caller maps them onto whatever buffer and
+// orientation it reads.
+using LumaAt = std::function<int(int x, int y)>;
+
+struct DecodedPattern {
+    bool valid = false;  // sync blocks, every code bit, the bars and the marker where expected
+    uint32_t counter = 0;
+    uint32_t tag = 0;
+};
+
+// Reads the pattern of a width x height picture. Tolerates the small luma
+// error of any RGB/YUV conversion; fails on a mirrored or flipped picture.
+DecodedPattern DecodePattern(const LumaAt &luma, int width, int height);
+
+// Luma readers for frames as the camera produces them (RGB24 honours the sign
+// of the height; I420 and YUY2 are top-down).
+LumaAt LumaOfFrame(const VideoFormat &format, const uint8_t *frame);
+
+}  // namespace vcam

@@ -1,0 +1,61 @@
+// Capture formats of the virtual camera and the media types built from them.
+// Pure functions; the media types they return are CoTaskMem-allocated and
+// owned by the caller.
+#pragma once
+
+#include <cstdint>
+
+#include "vcam_platform.h"
+
+namespace vcam {
+
+enum class PixelFormat { kRgb24, kI420, kYuy2 };
+
+// One capability. Height is signed: a negative RGB24 height means top-down rows.
+struct VideoFormat {
+    PixelFormat pixel = PixelFormat::kRgb24;
+    int32_t width = 0;
+    int32_t height = 0;
+    uint32_t frames_per_second = 30;
+};
+
+constexpr REFERENCE_TIME kUnitsPerSecond = 10000000;  // REFERENCE_TIME counts 100 ns
+
+int32_t AbsoluteHeight(const VideoFormat &format);
+// Bytes per row of the first plane: RGB24 rows are padded to a multiple of 4
+// bytes, I420's luma rows are width bytes, YUY2 rows 2 * width.
+int32_t RowBytes(const VideoFormat &format);
+// biSizeImage: every plane of one frame.
+uint32_t ImageBytes(const VideoFormat &format);
+uint16_t BitsPerPixel(PixelFormat pixel);
+// 10^7 / fps, truncated (333333 for 30, 166666 for 60); 0 for 0 fps.
+REFERENCE_TIME FrameInterval100ns(uint32_t frames_per_second);
+
+const GUID &SubtypeOf(PixelFormat pixel);
+bool PixelFormatOfSubtype(const GUID &subtype, PixelFormat *pixel);
+// Whether the sizes and subsampling of a format can be produced: positive
+// width, non-zero height, top-down only for RGB24, even sizes for the YUV ones.
+bool IsProducible(const VideoFormat &format);
+// Same pixel format and size (signed height); the rate is not compared.
+bool SameFrameShape(const VideoFormat &a, const VideoFormat &b);
+
+// Fills `type` (whose previous contents are not freed) with a video-info
+// media type for the format; its format block comes from CoTaskMemAlloc.
+// E_OUTOFMEMORY leaves `type` zeroed.
+HRESULT FillMediaType(const VideoFormat &format, AM_MEDIA_TYPE *type);
+// The same in a CoTaskMem record of its own (null when out of memory).
+AM_MEDIA_TYPE *CreateMediaType(const VideoFormat &format);
+// Deep copy of any media type into `to` (pUnk is added a reference).
+HRESULT CopyMediaType(const AM_MEDIA_TYPE &from, AM_MEDIA_TYPE *to);
+// Frees the format block and pUnk of a record, and zeroes both.
+void FreeMediaTypeContents(AM_MEDIA_TYPE *type);
+void DeleteMediaType(AM_MEDIA_TYPE *type);
+
+void FillStreamCaps(const VideoFormat &format, VIDEO_STREAM_CONFIG_CAPS *caps);
+
+// Reads a video-info media type back into a format; false for any other kind
+// of type, an unknown subtype, or a format block too short for its header.
+// The rate comes from AvgTimePerFrame (0 when it is 0).
+bool ReadMediaType(const AM_MEDIA_TYPE &type, VideoFormat *format);
+
+}  // namespace vcam
