@@ -32,7 +32,6 @@ Frame &FrameFor(const benchmark::State &state) {
 void ReportPixels(benchmark::State &state, const Frame &frame) {
     const double pixels = static_cast<double>(frame.width) * frame.height;
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * pixels));
-    state.counters["Mpx/s"] = benchmark::Counter(pixels / 1e6, benchmark::Counter::kIsIterationInvariantRate);
 }
 
 }  // namespace kovic_bench
