@@ -50,7 +50,7 @@ inline void StoreChroma(uint8_t *u, uint8_t *v, __m128i blue, __m128i green, __m
     cr = _mm_sub_epi16(cr, Term(blue, kChromaRedBlueMultiplier));
     const __m128i uv = _mm_xor_si128(_mm_packs_epi16(cb, cr), _mm_set1_epi8(static_cast<char>(0x80)));
     _mm_storel_epi64(reinterpret_cast<__m128i *>(u), uv);
-    _mm_storeh_pd(reinterpret_cast<double *>(v), _mm_castsi128_pd(uv));
+    _mm_storeh_pi(reinterpret_cast<__m64 *>(v), _mm_castsi128_ps(uv));
 }
 
 }  // namespace
