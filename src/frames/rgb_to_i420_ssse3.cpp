@@ -68,7 +68,8 @@ void Rgb24ToYuvRow_SSSE3(const uint8_t *source, uint8_t *y, uint8_t *u, uint8_t 
         const __m128i lead_green = _mm_srli_epi16(lead, 8);
         const __m128i lead_red = _mm_and_si128(red, low_bytes);
         const __m128i lead_luma = Luma(lead_blue, lead_green, lead_red);
-        const __m128i trail_luma = Luma(_mm_and_si128(trail, low_bytes), _mm_srli_epi16(trail, 8), _mm_srli_epi16(red, 8));
+        const __m128i trail_luma =
+            Luma(_mm_and_si128(trail, low_bytes), _mm_srli_epi16(trail, 8), _mm_srli_epi16(red, 8));
         _mm_storeu_si128(reinterpret_cast<__m128i *>(y + x), _mm_or_si128(lead_luma, _mm_slli_epi16(trail_luma, 8)));
         StoreChroma(u + x / 2, v + x / 2, lead_blue, lead_green, lead_red);
     }
@@ -80,13 +81,15 @@ void Rgb24ToYRow_SSSE3(const uint8_t *source, uint8_t *y, int width) {
     for (int x = 0; x < width; x += 16) {
         chunk -= 48;
         const Chunk k = LoadChunk(chunk);
-        const __m128i first = _mm_or_si128(Shuffle(k.b, kFirstHalfBlueGreen, 1), Shuffle(k.c, kFirstHalfBlueGreen, 2));
+        const __m128i first =
+            _mm_or_si128(Shuffle(k.b, kFirstHalfBlueGreen, 1), Shuffle(k.c, kFirstHalfBlueGreen, 2));
         const __m128i second =
             _mm_or_si128(Shuffle(k.a, kSecondHalfBlueGreen, 0), Shuffle(k.b, kSecondHalfBlueGreen, 1));
         const __m128i red = GatherAll(k, kHalvesRed);
         const __m128i first_luma =
             Luma(_mm_and_si128(first, low_bytes), _mm_srli_epi16(first, 8), _mm_and_si128(red, low_bytes));
-        const __m128i second_luma = Luma(_mm_and_si128(second, low_bytes), _mm_srli_epi16(second, 8), _mm_srli_epi16(red, 8));
+        const __m128i second_luma =
+            Luma(_mm_and_si128(second, low_bytes), _mm_srli_epi16(second, 8), _mm_srli_epi16(red, 8));
         _mm_storeu_si128(reinterpret_cast<__m128i *>(y + x), _mm_packus_epi16(first_luma, second_luma));
     }
 }

@@ -270,7 +270,8 @@ TEST_P(KernelTest, AwkwardShapesMatchTheReferenceAndStayInsideTheirBuffers) {
     for (int width : widths) {
         for (int height : {2, 4, 6}) {
             for (int excess : {0, 1, 2, 3, 7}) {
-                for (GuardedBuffer::Guard guard : {GuardedBuffer::Guard::kAfterEnd, GuardedBuffer::Guard::kBeforeStart}) {
+                for (GuardedBuffer::Guard guard :
+                     {GuardedBuffer::Guard::kAfterEnd, GuardedBuffer::Guard::kBeforeStart}) {
                     const int frame_bytes = 3 * width * height;
                     const int length = frame_bytes + excess;
                     GuardedBuffer source(length, guard);
@@ -310,7 +311,8 @@ TEST_P(KernelTest, AwkwardShapesMatchTheReferenceAndStayInsideTheirBuffers) {
 
 TEST_P(KernelTest, FrameSizesOfTheCameraMatchTheReference) {
     std::mt19937 random(777);
-    for (auto [width, height] : {std::pair{640, 480}, std::pair{1280, 720}, std::pair{176, 144}, std::pair{1920, 1080}}) {
+    for (auto [width, height] :
+         {std::pair{640, 480}, std::pair{1280, 720}, std::pair{176, 144}, std::pair{1920, 1080}}) {
         const int length = 3 * width * height;
         std::vector<uint8_t> source(length);
         for (auto &b : source) b = static_cast<uint8_t>(random());
