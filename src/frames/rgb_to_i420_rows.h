@@ -45,10 +45,10 @@ Rgb24ToI420Kernels SelectRgb24ToI420Kernels(uint32_t cpu_features);
 // magnitude below 1, that is floor(|c| * i) with the coefficient's sign. The
 // vector kernels compute floor(|c| * i) as (i * m) >> 16, one unsigned 16-bit
 // multiply-high, with m a 16-bit approximation of |c| * 65536 chosen so that
-// the two agree for every i in 0..255 (the products |c| * i stay at least
-// 0.0001 clear of the next integer, which leaves each m a range of about one to
-// six values; the unit tests check all 256 bytes against the tables). The two
-// terms with coefficient 0.5 are i >> 1.
+// the two agree for every i in 0..255 (for i above 0 the products |c| * i stay
+// at least 0.0001 away from an integer, which leaves each m a range of two to
+// six workable values; the unit tests check all 256 bytes against the tables).
+// The two terms with coefficient 0.5 are i >> 1.
 constexpr uint16_t kLumaRedMultiplier = 19595;        // 0.299
 constexpr uint16_t kLumaGreenMultiplier = 38470;      // 0.587
 constexpr uint16_t kLumaBlueMultiplier = 7472;        // 0.114
