@@ -152,8 +152,16 @@ KOVIC_API int KOVIC_CALL KOVICIsPreviewing(KOVIC_SESSION session);
  * KOVIC_E_NO_FRAME_SINK. Any thread that owns the session; any time. */
 KOVIC_API int KOVIC_CALL KOVICGetFrameCall(KOVIC_SESSION session);
 /* Converts a packed 24-bit BGR frame (bottom-up rows as delivered) into I420
- * (Y, then U, then V) in `destination` (width * height * 3 / 2 bytes). Reads
- * the last 3 * width * height bytes of the source. Needs no session. */
+ * (Y, then U, then V) in `destination` (width * height * 3 / 2 bytes); the
+ * picture comes out upright and mirrored left to right, with U and V taken
+ * from one pixel of each 2 x 2 block. Reads the last 3 * width * height bytes
+ * of the source (a longer source's leading bytes are ignored). Needs no
+ * session. Returns 1 when converted, and 1 without touching anything when
+ * width or height is 0 or less; returns 0 without touching anything when the
+ * call would stray outside its buffers: a null pointer, an odd width or
+ * height, a source_length below 3 * width * height, or a frame too large for
+ * 32-bit byte counts. Before KOVICCreate every pixel converts to Y 0, U 128,
+ * V 128. */
 KOVIC_API int KOVIC_CALL KOVICGetYuvFrame(unsigned char *destination, const unsigned char *source,
                                           int width, int height, int source_length);
 /* Writes the descriptor's frame as a 24-bit BMP file. KOVIC_E_NULL_HANDLE,
