@@ -135,7 +135,6 @@ TEST_F(PreviewStreamingTest, OneFramePerArmingAndSamplesDroppedUntilReArmed) {
     ASSERT_TRUE(WaitForSamples(renderer, static_cast<int>(first.number) + 4));
     EXPECT_EQ(emu::QueuedMessages(host.window()), 0u) << "dropped until re-armed";
     ASSERT_EQ(KOVICGetFrameCall(h), KOVIC_OK);
-    ASSERT_EQ(KOVICGetFrameCall(h), KOVIC_OK) << "arming an armed sink changes nothing";
     ASSERT_TRUE(host.NextFrame());
     const CheckingHost::Frame second = host.frames.back();
     EXPECT_TRUE(second.whole);
@@ -143,7 +142,7 @@ TEST_F(PreviewStreamingTest, OneFramePerArmingAndSamplesDroppedUntilReArmed) {
     EXPECT_EQ(second.descriptor, first.descriptor);
     EXPECT_EQ(second.data, first.data) << "the buffer of the first frame is reused";
     ASSERT_TRUE(WaitForSamples(renderer, static_cast<int>(second.number) + 4));
-    EXPECT_EQ(emu::QueuedMessages(host.window()), 0u) << "two armings, one frame";
+    EXPECT_EQ(emu::QueuedMessages(host.window()), 0u) << "one arming, one frame";
 
     ASSERT_EQ(KOVICStopPreview(h), KOVIC_OK);
     KOVICClose(h);
@@ -323,23 +322,32 @@ TEST_F(PreviewStreamingTest, ThousandsOfHandshakesAndStartStopCycles) {
     }
     ASSERT_EQ(KOVICStopPreview(h), KOVIC_OK);
 
+    // The host arms only when it has no request out: arming while a frame is
+    // on its way would let the next one overwrite it during the read.
+    bool asked = false;
     for (int i = 0; i < 500; ++i) {
         ASSERT_EQ(KOVICStartPreview(h), KOVIC_OK);
-        ASSERT_EQ(KOVICGetFrameCall(h), KOVIC_OK);
+        if (!asked) {
+            ASSERT_EQ(KOVICGetFrameCall(h), KOVIC_OK);
+        }
         ASSERT_TRUE(host.NextFrame()) << "cycle " << i;
         ASSERT_TRUE(host.frames.back().whole) << "cycle " << i;
-        ASSERT_EQ(KOVICGetFrameCall(h), KOVIC_OK);  // maybe one more frame before the stop
+        ASSERT_EQ(KOVICGetFrameCall(h), KOVIC_OK);  // perhaps answered before the stop, perhaps after the next start
         ASSERT_EQ(KOVICStopPreview(h), KOVIC_OK);
         const int posts = emu::CallCount(emu::Call::PostMessage);
         const int samples = emu::RendererSamples(renderer);
+        const size_t frames = host.frames.size();
         emu::PumpMessages(host.window());
+        asked = host.frames.size() == frames;
         ASSERT_TRUE(host.frames.back().whole);
         std::this_thread::yield();
         ASSERT_EQ(emu::CallCount(emu::Call::PostMessage), posts) << "a frame after the stop, cycle " << i;
         ASSERT_EQ(emu::RendererSamples(renderer), samples) << "a sample after the stop, cycle " << i;
     }
     // Armed and stopped: nothing comes, however long the host waits.
-    ASSERT_EQ(KOVICGetFrameCall(h), KOVIC_OK);
+    if (!asked) {
+        ASSERT_EQ(KOVICGetFrameCall(h), KOVIC_OK);
+    }
     const int samples = emu::RendererSamples(renderer);
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_EQ(emu::RendererSamples(renderer), samples);
