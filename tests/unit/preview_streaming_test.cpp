@@ -247,6 +247,24 @@ TEST_F(PreviewStreamingTest, ClosingWhilePreviewingStopsFirst) {
     EXPECT_EQ(emu::QueuedMessages(host.window()), 0u);
 }
 
+// A close whose stop cannot get the run control still frees everything, and
+// the sink only after the streaming thread has gone with the graph (a sink
+// freed under a running stream is what AddressSanitizer would report).
+TEST_F(PreviewStreamingTest, ClosingARunningGraphWithoutRunControl) {
+    CreateWith({Streaming(2000, 64, 48)});
+    CheckingHost host(2000);
+    KOVIC_SESSION h = KOVICOpen(host.window());
+    ASSERT_EQ(KOVICStartPreview(h), KOVIC_OK);
+    ASSERT_EQ(KOVICGetFrameCall(h), KOVIC_OK);
+    ASSERT_TRUE(host.NextFrame());
+    ASSERT_EQ(KOVICGetFrameCall(h), KOVIC_OK);
+    emu::FailCall(emu::Call::QueryInterface, E_NOINTERFACE, 0, &IID_IMediaControl);
+    EXPECT_EQ(KOVICClose(h), KOVIC_OK);
+    EXPECT_EQ(host.statuses, std::vector<std::string>{"Preview Start"}) << "the stop failed: no message";
+    // A frame message still queued points at a descriptor that is gone: the
+    // host window is destroyed without dispatching it.
+}
+
 std::vector<unsigned char> ReadAll(const fs::path &p) {
     std::ifstream in(p, std::ios::binary);
     return std::vector<unsigned char>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
