@@ -3,6 +3,8 @@
 // restarting with and without a rebuild, closing while previewing, the
 // snapshot of a delivered frame, and thousands of handshakes and start/stop
 // cycles with no frame after a stop has returned.
+#include <unistd.h>
+
 #include <chrono>
 #include <cmath>
 #include <cstring>
@@ -273,7 +275,7 @@ std::vector<unsigned char> ReadAll(const fs::path &p) {
 // The descriptor of a frame message, handed back to the export while the
 // device goes on streaming: the file holds that frame exactly.
 TEST_F(PreviewStreamingTest, ADeliveredFrameSavedThroughTheExport) {
-    const fs::path dir = fs::temp_directory_path() / "kovic-preview-snapshot";
+    const fs::path dir = fs::temp_directory_path() / ("kovic-preview-snapshot-" + std::to_string(::getpid()));
     fs::remove_all(dir);
     fs::create_directories(dir);
     CreateWith({Streaming(500)});
