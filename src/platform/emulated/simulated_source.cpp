@@ -190,8 +190,9 @@ private:
     }
 
     // The streaming thread: frame n is due n intervals after the run began. A
-    // thread that falls a whole interval behind goes on from the present
-    // rather than catching up in a burst, as a device that misses frames does.
+    // thread that falls behind (a frame that took longer than the interval to
+    // pass) goes on from the present rather than catching up in a burst, as a
+    // device that misses its slots does.
     void Stream(std::unique_ptr<TestPattern> pattern, REFERENCE_TIME interval_100ns) {
         std::vector<BYTE> frame(pattern->frame_bytes());
         const auto period = std::chrono::nanoseconds(interval_100ns * 100);
