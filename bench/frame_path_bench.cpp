@@ -7,6 +7,7 @@
 // after the table. Single-threaded: the benchmark is the streaming thread and
 // the host in turn.
 #include <benchmark/benchmark.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -127,34 +128,42 @@ BENCHMARK(BM_PlainWrite)->Apply(Sizes)->Unit(benchmark::kMicrosecond);
 // the run has repetitions).
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
+    // Colours only on a terminal, so that a saved report reads cleanly.
+    RatioReporter() : ConsoleReporter(isatty(fileno(stdout)) ? OO_ColorTabular : OO_Tabular) {}
     void ReportRuns(const std::vector<Run> &runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const Run &run : runs) {
             if (run.error_occurred) continue;
             const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
-            if (run.run_type == Run::RT_Iteration || median) times_[run.run_name.str()] = run.GetAdjustedRealTime();
+            if (run.run_type == Run::RT_Iteration || median) {
+                times_[run.run_name.str()] = {run.GetAdjustedRealTime(), run.GetAdjustedCPUTime()};
+            }
         }
     }
     void Finalize() override {
         ConsoleReporter::Finalize();
         const char *const sizes[] = {"1920/1080", "640/480"};
-        std::printf("\nratios (path / baseline):\n");
+        std::printf("\nratios (path / baseline), wall clock and CPU:\n");
         for (const char *size : sizes) {
             Ratio("delivered frame / memcpy", "BM_DeliveredFrame/", "BM_MemcpyFrame/", size);
             Ratio("BMP snapshot / plain write", "BM_BitmapSnapshot/", "BM_PlainWrite/", size);
         }
         auto dropped = times_.find("BM_DroppedSample/1920/1080");
-        if (dropped != times_.end()) std::printf("  dropped sample: %.2f ns\n", dropped->second);
+        if (dropped != times_.end()) std::printf("  dropped sample: %.2f ns\n", dropped->second.real);
     }
 
 private:
     void Ratio(const char *label, const std::string &path, const std::string &baseline, const std::string &size) {
         auto a = times_.find(path + size), b = times_.find(baseline + size);
-        if (a == times_.end() || b == times_.end() || b->second <= 0) return;
-        std::printf("  %-28s %-10s %8.1f us / %8.1f us = %.3f\n", label, size.c_str(), a->second, b->second,
-                    a->second / b->second);
+        if (a == times_.end() || b == times_.end() || b->second.real <= 0 || b->second.cpu <= 0) return;
+        std::printf("  %-28s %-10s %8.1f us / %8.1f us = %.3f   CPU %8.1f us / %8.1f us = %.3f\n", label,
+                    size.c_str(), a->second.real, b->second.real, a->second.real / b->second.real, a->second.cpu,
+                    b->second.cpu, a->second.cpu / b->second.cpu);
     }
-    std::map<std::string, double> times_;
+    struct Times {
+        double real, cpu;
+    };
+    std::map<std::string, Times> times_;
 };
 
 }  // namespace
