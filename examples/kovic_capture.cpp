@@ -114,8 +114,12 @@ public:
         } else {
             KOVICGetFrameCall(session_);  // finished with this frame: ask for the next
         }
-        std::fprintf(stderr, "\rframes %d  %dx%d  %d bytes  t=%.3f s   ", delivered_, frame->width, frame->height,
-                     frame->length, frame->sample_time);
+        // One progress line, rewritten at most four times a second.
+        if (done_ || last_frame_ - last_progress_ >= std::chrono::milliseconds(250)) {
+            last_progress_ = last_frame_;
+            std::fprintf(stderr, "\rframes %d  %dx%d  %d bytes  t=%.3f s   ", delivered_, frame->width, frame->height,
+                         frame->length, frame->sample_time);
+        }
     }
 
     bool Finished() const {
@@ -130,7 +134,7 @@ public:
     int converted_ = 0;
     double convert_seconds_ = 0;
     bool done_ = false;
-    Clock::time_point first_frame_, last_frame_;
+    Clock::time_point first_frame_, last_frame_, last_progress_;
     std::FILE *i420_ = nullptr;
     std::vector<std::string> written_;
 

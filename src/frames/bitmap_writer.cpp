@@ -1,3 +1,5 @@
+// The BMP snapshot writer: headers laid out byte by byte, the file written
+// beside its target and moved into place only when complete. Caller's thread.
 #include "frames/bitmap_writer.h"
 
 #include <atomic>
@@ -43,7 +45,7 @@ void LayOutBitmapHeaders(int32_t width, int32_t height, int32_t length, unsigned
 }
 
 int WriteBitmapFile(const char *file_name, int32_t width, int32_t height, const unsigned char *data, int32_t length) {
-    if (length < 0 || (length > 0 && data == nullptr)) return 0;
+    if (file_name == nullptr || length < 0 || (length > 0 && data == nullptr)) return 0;
     // Beside the target, so the final rename stays within one folder.
     char temp_name[4096];
     int n = std::snprintf(temp_name, sizeof(temp_name), "%s.%u.tmp", file_name, g_temp_counter.fetch_add(1));

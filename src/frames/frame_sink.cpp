@@ -1,3 +1,5 @@
+// The frame sink: the grabber's buffer callback on the streaming thread (no
+// lock, no allocation after the first frame) and the host's re-arming.
 #include "frames/frame_sink.h"
 
 #include <cstring>
@@ -43,7 +45,9 @@ HRESULT STDMETHODCALLTYPE FrameSink::BufferCB(double sample_time, BYTE *buffer, 
     if (LoadAcquire(&descriptor_.busy) != 0) return S_OK;
     StoreRelease(&descriptor_.busy, 1);
 
-    int32_t bytes = length > 0 ? static_cast<int32_t>(length) : 0;
+    // A sample without bytes is a frame of length 0: the host never sees a
+    // length that the buffer's content does not back.
+    int32_t bytes = (buffer != nullptr && length > 0) ? static_cast<int32_t>(length) : 0;
     // The host finished with the previous frame before it armed the sink, so a
     // longer frame may replace the buffer: no overrun and no torn frame.
     if (descriptor_.data != nullptr && bytes > capacity_) {
@@ -57,7 +61,7 @@ HRESULT STDMETHODCALLTYPE FrameSink::BufferCB(double sample_time, BYTE *buffer, 
     }
     descriptor_.sample_time = sample_time;
     descriptor_.length = bytes;
-    if (descriptor_.data != nullptr && buffer != nullptr && bytes > 0) {
+    if (descriptor_.data != nullptr && bytes > 0) {
         std::memcpy(descriptor_.data, buffer, static_cast<size_t>(bytes));
     }
     // A failed post leaves the sink waiting until the host arms it again.

@@ -1,3 +1,5 @@
+// Running and stopping a built graph through its run control, and the status
+// texts sent to the host window. Host thread only.
 #include "graph/preview_control.h"
 
 #include <cstring>
@@ -44,8 +46,10 @@ int StopPreviewGraph(CaptureSession *session) {
     return KOVIC_OK;
 }
 
+// The host may read the whole buffer the message announces, so every byte of
+// it is defined, not only the text.
 void NotifyStatus(CaptureSession *session, const char *text) {
-    char buffer[kStatusTextBytes];
+    char buffer[kStatusTextBytes] = {};
     size_t length = std::strlen(text);
     if (length >= kStatusTextBytes) length = kStatusTextBytes - 1;
     std::memcpy(buffer, text, length);

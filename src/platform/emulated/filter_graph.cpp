@@ -167,9 +167,27 @@ private:
         return VFW_E_CANNOT_CONNECT;
     }
 
+    // A run starts the filters downstream of the sources first, so that a
+    // source's first frame finds its chain running; a pause or stop goes the
+    // other way, sources first, so that nothing is delivered into a filter
+    // that has already stopped.
     void SetAll(GraphState state) {
         state_ = state;
-        for (const Entry &e : entries_) e.filter->SetState(state);
+        const bool sources_last = state == GraphState::kRunning;
+        for (int pass = 0; pass < 2; ++pass) {
+            const bool sources = (pass == 0) != sources_last;
+            for (const Entry &e : entries_) {
+                if (IsSource(*e.filter) == sources) e.filter->SetState(state);
+            }
+        }
+    }
+
+    // A filter with output pins only.
+    static bool IsSource(const EmuFilter &filter) {
+        for (size_t i = 0; i < filter.pin_count(); ++i) {
+            if (filter.pin(i)->direction() == PINDIR_INPUT) return false;
+        }
+        return filter.pin_count() > 0;
     }
 
     std::vector<Entry> entries_;

@@ -66,8 +66,12 @@ uint32_t FrameBytes(const SimulatedFormat &format) {
     uint64_t bytes;
     if (IsRgb(format.subtype)) {
         bytes = ((width * BitsPerPixel(format.subtype) / 8 + 3) & ~uint64_t{3}) * rows;
+    } else if (IsEqualGUID(format.subtype, MEDIASUBTYPE_I420)) {
+        // A full-size Y plane, then U and V at half size each way, rounded up.
+        bytes = width * rows + 2 * ((width + 1) / 2) * ((rows + 1) / 2);
     } else {
-        bytes = width * rows * BitsPerPixel(format.subtype) / 8;
+        // Packed 4:2:2: four bytes for each pair of pixels, a lone last pixel rounded up to a pair.
+        bytes = (width + 1) / 2 * 4 * rows;
     }
     return bytes > UINT32_MAX ? 0 : static_cast<uint32_t>(bytes);
 }

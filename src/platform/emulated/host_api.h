@@ -100,8 +100,17 @@ struct SimulatedFormat {
 };
 
 // Bytes of one frame of that format: rows of RGB formats are rounded up to
-// whole 32-bit words; 0 for a size that makes no picture.
+// whole 32-bit words; I420 has half-size U and V planes and YUY2 two bytes a
+// pixel, odd sizes rounded up; 0 for a size that makes no picture.
 EMU_API uint32_t FrameBytes(const SimulatedFormat &format);
+
+// The picture a streaming device delivers as frame `frame_number` of a run:
+// eight colour bars moving left by four pixels a frame, and the frame number
+// (six digits) at the top left, laid out in `format`: RGB24 rows of whole
+// 32-bit words in BGR order, the bottom row first for a positive height; I420
+// planes; YUY2 (any other subtype is packed like YUY2). Fills `bytes` bytes,
+// which must be FrameBytes(format); false and nothing written otherwise.
+EMU_API bool DrawTestPattern(const SimulatedFormat &format, uint32_t frame_number, BYTE *out, size_t bytes);
 
 // The output pins of a device's source filter, in enumeration order.
 enum class SourcePin {
@@ -131,6 +140,13 @@ struct SimulatedDevice {
         {MEDIASUBTYPE_RGB24, 640, 480}, {MEDIASUBTYPE_I420, 640, 480}, {MEDIASUBTYPE_RGB24, 320, 240}};
     SimulatedFormat current_format = {MEDIASUBTYPE_RGB24, 640, 480};
     double frames_per_second = 30.0;
+    // True: while its graph runs, the source's own streaming thread delivers
+    // DrawTestPattern frames in the connected format at frames_per_second, frame
+    // n of each run with the sample time n / frames_per_second, along the path
+    // DeliverSample takes; it has stopped when IMediaControl::Stop (or the
+    // graph's last Release) returns. False: samples come only through
+    // DeliverSample, one at a time.
+    bool streams_test_pattern = false;
     // Which major types ICaptureGraphBuilder2::FindInterface finds the capture
     // pin's IAMStreamConfig for (with PIN_CATEGORY_CAPTURE).
     bool stream_config_for_interleaved = false;
@@ -161,7 +177,8 @@ EMU_API GraphState StateOf(IGraphBuilder *graph);
 // are handed over as they are. Returns S_OK when the sample reached the end of
 // the chain; VFW_E_WRONG_STATE when the source is stopped; VFW_E_NOT_CONNECTED
 // when no output pin is connected; E_INVALIDARG for anything but a simulated
-// device's source. A stop waits for a delivery in progress to finish.
+// device's source. A stop waits for a delivery in progress to finish. Pushed
+// samples and a streaming device's own frames take turns, never overlapping.
 EMU_API HRESULT DeliverSample(IBaseFilter *source, REFERENCE_TIME start_100ns, const BYTE *data, LONG length);
 // Samples a null renderer has received since it was created; -1 for anything else.
 EMU_API int RendererSamples(IBaseFilter *renderer);

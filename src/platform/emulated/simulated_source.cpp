@@ -1,16 +1,24 @@
 // The source filter a simulated device's moniker binds to: its output pins
 // (capture, and preview where the device has one), the capture pin's
 // IAMStreamConfig over the device's capability list and current format, and
-// the delivery of samples down the connected pins. Each bind makes a new filter
-// that starts from the device's current format. Formats change on the host's
-// thread; Deliver runs on whichever thread pushes samples, and a stop waits for
-// a delivery in progress.
+// the delivery of samples down the connected pins, and the streaming thread of
+// a device that makes its own frames. Each bind makes a new filter that starts
+// from the device's current format. Formats change on the host's thread;
+// Deliver runs on whichever thread pushes samples, one at a time; the
+// streaming thread lives from a run to the next stop, pause or destruction,
+// each of which joins it before returning.
 #include "platform/emulated/simulated_source.h"
 
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <memory>
 #include <mutex>
+#include <thread>
 
 #include "platform/emulated/graph_model.h"
+#include "platform/emulated/test_pattern.h"
 
 namespace emu {
 namespace {
@@ -123,15 +131,20 @@ public:
         return E_NOINTERFACE;
     }
 
+    ~SimulatedSource() override { StopStreaming(); }
+
     // Stopping waits for a delivery in progress, so no sample reaches the
     // chain once the stop has returned. (A stop from inside that delivery's
-    // own callback would wait for itself, as it deadlocks on Windows.)
+    // own callback would wait for itself, as it deadlocks on Windows.) A live
+    // source delivers only while running: a pause ends its stream too.
     void SetState(GraphState state) override {
+        if (state != GraphState::kRunning) StopStreaming();
         EmuFilter::SetState(state);
         if (state == GraphState::kStopped) std::lock_guard<std::mutex> wait(streaming_);
+        if (state == GraphState::kRunning) StartStreaming();
     }
 
-    // A running source produces nothing by itself: samples come through here.
+    // Every sample, pushed or made by the streaming thread, comes through here.
     HRESULT Deliver(REFERENCE_TIME start, const BYTE *data, LONG length) {
         std::lock_guard<std::mutex> lock(streaming_);
         if (state() == GraphState::kStopped) return VFW_E_WRONG_STATE;
@@ -145,6 +158,58 @@ public:
     }
 
 private:
+    // A device that makes its own frames starts a thread for this run, drawing
+    // in the format its connected pin agreed on (connections only change while
+    // the graph is stopped, so the format holds for the whole run).
+    void StartStreaming() {
+        if (!device_->streams_test_pattern || !(device_->frames_per_second > 0) || streamer_.joinable()) return;
+        const EmuPin *connected = nullptr;
+        for (size_t i = 0; i < pin_count() && connected == nullptr; ++i) {
+            if (pin(i)->peer() != nullptr) connected = pin(i);
+        }
+        if (connected == nullptr) return;
+        SimulatedFormat format{connected->connected_type().subtype, 0, 0};
+        if (!connected->connected_type().ReadSize(&format.width, &format.height)) return;
+        auto pattern = std::make_unique<TestPattern>(format);
+        if (pattern->frame_bytes() == 0 || pattern->frame_bytes() > static_cast<size_t>(INT32_MAX)) return;
+        // From 100 ns (the unit of sample times) to ten minutes a frame.
+        const double interval = std::min(std::max(10000000.0 / device_->frames_per_second, 1.0), 6e9);
+        const auto interval_100ns = static_cast<REFERENCE_TIME>(interval);
+        stop_streaming_ = false;
+        streamer_ = std::thread(&SimulatedSource::Stream, this, std::move(pattern), interval_100ns);
+    }
+
+    void StopStreaming() {
+        if (!streamer_.joinable()) return;
+        {
+            std::lock_guard<std::mutex> lock(wake_mutex_);
+            stop_streaming_ = true;
+        }
+        wake_.notify_all();
+        streamer_.join();
+    }
+
+    // The streaming thread: frame n is due n intervals after the run began. A
+    // thread that falls behind (a frame that took longer than the interval to
+    // pass) goes on from the present rather than catching up in a burst, as a
+    // device that misses its slots does.
+    void Stream(std::unique_ptr<TestPattern> pattern, REFERENCE_TIME interval_100ns) {
+        std::vector<BYTE> frame(pattern->frame_bytes());
+        const auto period = std::chrono::nanoseconds(interval_100ns * 100);
+        auto due = std::chrono::steady_clock::now();
+        for (uint32_t n = 0;; ++n) {
+            {
+                std::unique_lock<std::mutex> lock(wake_mutex_);
+                if (wake_.wait_until(lock, due, [this] { return stop_streaming_; })) return;
+            }
+            pattern->Draw(n, frame.data(), frame.size());
+            Deliver(static_cast<REFERENCE_TIME>(n) * interval_100ns, frame.data(), static_cast<LONG>(frame.size()));
+            due += period;
+            const auto now = std::chrono::steady_clock::now();
+            if (due < now) due = now;
+        }
+    }
+
     bool AnswersFor(const GUID &major_type) const {
         if (IsEqualGUID(major_type, MEDIATYPE_Interleaved)) return device_->stream_config_for_interleaved;
         if (IsEqualGUID(major_type, MEDIATYPE_Video)) return device_->stream_config_for_video;
@@ -155,7 +220,11 @@ private:
     std::vector<MediaTypeRecord> capabilities_;
     std::vector<SimulatedFormat> capability_formats_;
     MediaTypeRecord current_;
-    std::mutex streaming_;
+    std::mutex streaming_;  // held for each delivery
+    std::thread streamer_;  // started and joined on the host's thread
+    std::mutex wake_mutex_;
+    std::condition_variable wake_;
+    bool stop_streaming_ = false;  // under wake_mutex_
 };
 
 SourceOutputPin::SourceOutputPin(SimulatedSource *source, SourcePin role)
