@@ -36,7 +36,9 @@ int ConvertRgb24ToI420(unsigned char *destination, const unsigned char *source, 
     if (width <= 0 || height <= 0) return 1;
     if (destination == nullptr || source == nullptr || (width & 1) || (height & 1)) return 0;
     const int64_t pixels = static_cast<int64_t>(width) * height;
-    if (pixels * 3 > INT32_MAX || source_length < pixels * 3) return 0;
+    // Compared before multiplying: three bytes a pixel of the largest sizes
+    // overflow even 64 bits, and a wrapped count would pass the length test.
+    if (pixels > INT32_MAX / 3 || source_length < pixels * 3) return 0;
 
     const RgbToYuvTables &t = g_rgb_to_yuv_tables;
     const size_t w = static_cast<size_t>(width);

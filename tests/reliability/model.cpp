@@ -5,6 +5,8 @@
 // descriptions. One thread; no state outside the Model value.
 #include "model.h"
 
+#include "reference_bitmap.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -34,10 +36,6 @@ bool HasCapturePin(const emu::SimulatedDevice &d) {
 // The converter's output: bottom-up RGB24 of the input's size.
 emu::SimulatedFormat Rgb24Of(const emu::SimulatedFormat &input) {
     return emu::SimulatedFormat{MEDIASUBTYPE_RGB24, input.width, Magnitude(input.height)};
-}
-
-void PutLe(std::vector<uint8_t> &out, size_t at, uint32_t v, int bytes) {
-    for (int i = 0; i < bytes; ++i) out[at + static_cast<size_t>(i)] = static_cast<uint8_t>(v >> (8 * i));
 }
 
 void AppendUtf8(std::string &out, uint32_t c) {
@@ -135,20 +133,6 @@ int Model::SlotOf(intptr_t handle) const {
 }
 
 uint32_t Model::FrameBytes(const emu::SimulatedFormat &format) { return emu::FrameBytes(format); }
-
-std::vector<uint8_t> Model::BitmapHeaders(int32_t width, int32_t height, int32_t length) {
-    std::vector<uint8_t> h(54, 0);
-    h[0] = 'B';
-    h[1] = 'M';
-    PutLe(h, 2, static_cast<uint32_t>(length) + 54u, 4);
-    PutLe(h, 10, 54, 4);
-    PutLe(h, 14, 40, 4);
-    PutLe(h, 18, static_cast<uint32_t>(width), 4);
-    PutLe(h, 22, static_cast<uint32_t>(height), 4);
-    PutLe(h, 26, 1, 2);
-    PutLe(h, 28, 24, 2);
-    return h;
-}
 
 int Model::LiveObjects() const {
     int n = 0;
@@ -891,7 +875,7 @@ Outcome Model::SaveSingleFrameBitmap(intptr_t handle, bool file_name_given, cons
     // The finished file replaces the target only when all of it was written.
     if (ok) ok = !FAILED(Check(Call::MoveFile)) && !target_is_folder;
     if (ok) {
-        std::vector<uint8_t> bytes = BitmapHeaders(frame.width, frame.height, frame.length);
+        std::vector<uint8_t> bytes = ExpectedBitmapHeaders(frame.width, frame.height, frame.length);
         bytes.insert(bytes.end(), frame.data.begin(), frame.data.end());
         files_[file] = bytes;
         out.result = KOVIC_OK;

@@ -194,8 +194,6 @@ public:
 
     // Frame bytes of a format, as the platform sizes frames.
     static uint32_t FrameBytes(const emu::SimulatedFormat &format);
-    // The 54 header bytes of a BMP file of that frame.
-    static std::vector<uint8_t> BitmapHeaders(int32_t width, int32_t height, int32_t length);
 
 private:
     // One action's platform calls and the armed faults.

@@ -17,7 +17,7 @@ int FromEnvironment(const char *name, int fallback) {
 }
 
 TEST(RandomWalk, EveryActionAgreesWithTheModel) {
-    const int walks = FromEnvironment("KOVIC_WALKS", 60);
+    const int walks = FromEnvironment("KOVIC_WALKS", 600);
     const uint64_t first_seed = static_cast<uint64_t>(FromEnvironment("KOVIC_WALK_SEED", 1));
     walk::WalkStats stats;
     for (int i = 0; i < walks; ++i) {

@@ -14,8 +14,8 @@ namespace walk {
 // positive even sizes and a source of at least 3 * width * height bytes.
 inline bool I420ArgumentsValid(int width, int height, int64_t source_length) {
     if (width <= 0 || height <= 0 || (width & 1) || (height & 1)) return false;
-    const int64_t bytes = int64_t{3} * width * height;
-    return bytes <= INT32_MAX && source_length >= bytes;
+    const int64_t pixels = int64_t{width} * height;
+    return pixels <= INT32_MAX / 3 && source_length >= 3 * pixels;
 }
 
 inline size_t I420Bytes(int width, int height) {

@@ -220,6 +220,8 @@ std::set<std::string> FolderEntries(const std::string &path) {
 }
 
 bool ReadWholeFile(const std::string &path, std::vector<uint8_t> *out) {
+    struct stat info;
+    if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
     std::ifstream in(path, std::ios::binary);
     if (!in) return false;
     out->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
