@@ -8,6 +8,7 @@
 #include "reference_bitmap.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 namespace walk {
@@ -421,16 +422,21 @@ int Model::CreateGraphObjects(SessionModel &s) {
     GraphModel &g = s.graph;
     HRESULT hr = Check(Call::CoCreateInstance, &CLSID_CaptureGraphBuilder2);
     if (!FAILED(hr)) hr = Completed(hr, com_ready_ ? S_OK : CO_E_NOTINITIALIZED);
-    if (hr != S_OK) return KOVIC_E_CREATE_GRAPH_BUILDER;
+    if (hr != S_OK) {
+        s.last_error = "Cannot create CaptureGraphBuilder";
+        return KOVIC_E_CREATE_GRAPH_BUILDER;
+    }
     g.has_builder = true;
     hr = Check(Call::CoCreateInstance, &CLSID_FilterGraph);
     if (!FAILED(hr)) hr = Completed(hr, S_OK);
     if (hr != S_OK) {
+        s.last_error = "Cannot create FilterGraph";
         g.has_builder = false;
         return KOVIC_E_CREATE_FILTER_GRAPH;
     }
     g.has_graph = true;
     if (FAILED(Check(Call::SetFiltergraph))) {
+        s.last_error = "Cannot give graph to builder";
         g.has_builder = false;
         g.has_graph = false;
         return KOVIC_E_SET_FILTER_GRAPH;
@@ -537,14 +543,20 @@ int Model::ConnectCaptureChain(SessionModel &s) {
 void Model::FindStreamConfig(SessionModel &s) {
     GraphModel &g = s.graph;
     if (!g.present[kSourceFilter]) return;
+    HRESULT hr = S_OK;
     auto request = [&](const GUID &type, bool answers) {
-        HRESULT hr = Check(Call::FindInterface, &type);
+        hr = Check(Call::FindInterface, &type);
         if (!FAILED(hr)) hr = Completed(hr, (answers && HasCapturePin(g.device)) ? S_OK : E_NOINTERFACE);
         return hr == S_OK;  // exact success only
     };
     g.stream_config = request(MEDIATYPE_Interleaved, g.device.stream_config_for_interleaved) ||
                       request(MEDIATYPE_Video, g.device.stream_config_for_video);
-    if (!g.stream_config) return;
+    if (!g.stream_config) {
+        char text[80];
+        std::snprintf(text, sizeof(text), "Error %x: Cannot find VCapture:IAMStreamConfig", static_cast<unsigned>(hr));
+        s.last_error = text;
+        return;
+    }
     if (s.requested_width > 0 && s.requested_height > 0) {
         if (!ApplyCaptureFormat(s, MEDIASUBTYPE_RGB24)) ApplyCaptureFormat(s, MEDIASUBTYPE_I420);
     }
@@ -741,8 +753,14 @@ void Model::ReleaseGraph(SessionModel &s) {
 
 int Model::RunPreview(SessionModel &s) {
     if (s.previewing) return KOVIC_E_PREVIEWING;
-    if (!s.built) return KOVIC_E_GRAPH_NOT_BUILT;
-    if (FAILED(Check(Call::QueryInterface, &IID_IMediaControl))) return KOVIC_E_MEDIA_CONTROL;
+    if (!s.built) {
+        s.last_error = "Preview graph not built";
+        return KOVIC_E_GRAPH_NOT_BUILT;
+    }
+    if (FAILED(Check(Call::QueryInterface, &IID_IMediaControl))) {
+        s.last_error = "MediaControl interface not create";
+        return KOVIC_E_MEDIA_CONTROL;
+    }
     if (FAILED(Check(Call::MediaControlRun))) {
         if (!FAILED(Check(Call::MediaControlStop))) s.graph.running = false;
     } else {
@@ -755,7 +773,10 @@ int Model::RunPreview(SessionModel &s) {
 
 int Model::StopPreviewGraph(SessionModel &s) {
     if (!s.previewing) return KOVIC_E_NOT_PREVIEWING;
-    if (FAILED(Check(Call::QueryInterface, &IID_IMediaControl))) return KOVIC_E_MEDIA_CONTROL;
+    if (FAILED(Check(Call::QueryInterface, &IID_IMediaControl))) {
+        s.last_error = "MediaControl interface not create";
+        return KOVIC_E_MEDIA_CONTROL;
+    }
     if (!FAILED(Check(Call::MediaControlStop))) s.graph.running = false;
     s.previewing = false;
     NotifyStatus(s, "Preview Stop");

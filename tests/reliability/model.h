@@ -127,6 +127,7 @@ struct SessionModel {
     int32_t built_height = 0;
     bool built = false;
     bool previewing = false;
+    std::string last_error;  // the latest diagnostic
     GraphModel graph;
     std::optional<SinkModel> sink;
 };

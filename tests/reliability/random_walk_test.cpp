@@ -38,13 +38,29 @@ TEST(RandomWalk, EveryActionAgreesWithTheModel) {
 // the one registered: the walks must catch the difference in the sizes a
 // session reports or its frame descriptor holds.
 TEST(RandomWalk, NoticesADeviceDescribedWrongly) {
+    walk::WalkStats stats;
     for (uint64_t seed = 1; seed <= 5; ++seed) {
-        walk::WalkResult r = walk::RunWalkWithMisdescribedDevice(seed, 250);
+        walk::WalkResult r = walk::RunWalk(seed, 250, &stats, walk::World::kMisdescribed);
         EXPECT_FALSE(r.passed) << "seed " << seed;
         EXPECT_TRUE(r.failure.find("GetWidth") != std::string::npos ||
                     r.failure.find("descriptor size") != std::string::npos)
             << r.failure;
     }
+}
+
+// A failing walk is reported with the shortest prefix that still fails: the
+// prefix ends at the failing action, and one action less passes.
+TEST(RandomWalk, AFailureIsReportedWithItsShortestFailingPrefix) {
+    walk::WalkStats stats;
+    const walk::WalkResult full = walk::RunWalk(3, 250, &stats, walk::World::kMisdescribed);
+    ASSERT_FALSE(full.passed);
+    std::ostringstream report;
+    ASSERT_FALSE(walk::RunAndShrink(3, 250, &stats, report, walk::World::kMisdescribed));
+    const std::string expected = "shortest failing prefix: " + std::to_string(full.failed_at + 1) + " actions";
+    EXPECT_NE(report.str().find(expected), std::string::npos) << report.str();
+    EXPECT_NE(report.str().find("scripts/walk --seed 3"), std::string::npos);
+    std::vector<walk::Action> shorter(full.actions.begin(), full.actions.begin() + full.failed_at);
+    EXPECT_TRUE(walk::ReplayWalk(3, shorter, &stats, walk::World::kMisdescribed).passed);
 }
 
 }  // namespace

@@ -932,6 +932,10 @@ private:
                         (record->frame_sink ? "" : "out") + " a sink; model " + (s.built ? "built" : "not built");
                 return false;
             }
+            if (std::string(record->last_error) != s.last_error) {
+                *what = who + "last error \"" + record->last_error + "\", model \"" + s.last_error + "\"";
+                return false;
+            }
             // The size queries change nothing on a built session or one that
             // selects no device; elsewhere they would build.
             if (s.built || s.selected < 0) {
@@ -1071,25 +1075,19 @@ private:
 
 }  // namespace
 
-WalkResult RunWalk(uint64_t seed, int length, WalkStats *stats) {
+WalkResult RunWalk(uint64_t seed, int length, WalkStats *stats, World world) {
     ++stats->walks;
-    Walk walk(seed, stats, false);
+    Walk walk(seed, stats, world == World::kMisdescribed);
     return walk.Run(length);
 }
 
-WalkResult ReplayWalk(uint64_t seed, const std::vector<Action> &actions, WalkStats *stats) {
-    Walk walk(seed, stats, false);
+WalkResult ReplayWalk(uint64_t seed, const std::vector<Action> &actions, WalkStats *stats, World world) {
+    Walk walk(seed, stats, world == World::kMisdescribed);
     return walk.Replay(actions);
 }
 
-WalkResult RunWalkWithMisdescribedDevice(uint64_t seed, int length) {
-    WalkStats stats;
-    Walk walk(seed, &stats, true);
-    return walk.Run(length);
-}
-
-bool RunAndShrink(uint64_t seed, int length, WalkStats *stats, std::ostream &report) {
-    WalkResult first = RunWalk(seed, length, stats);
+bool RunAndShrink(uint64_t seed, int length, WalkStats *stats, std::ostream &report, World world) {
+    WalkResult first = RunWalk(seed, length, stats, world);
     if (first.passed) return true;
     // The shortest prefix that still fails: the failure itself, or an
     // earlier point from which closing every session already fails.
@@ -1098,7 +1096,7 @@ bool RunAndShrink(uint64_t seed, int length, WalkStats *stats, std::ostream &rep
     WalkStats replays;
     for (size_t n = 1; n <= first.actions.size(); ++n) {
         std::vector<Action> prefix(first.actions.begin(), first.actions.begin() + static_cast<long>(n));
-        WalkResult again = ReplayWalk(seed, prefix, &replays);
+        WalkResult again = ReplayWalk(seed, prefix, &replays, world);
         if (!again.passed) {
             shortest = prefix;
             failure = again.failure;
