@@ -6,6 +6,7 @@
 #include "model.h"
 
 #include "reference_bitmap.h"
+#include "streaming.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -106,8 +107,10 @@ HRESULT Model::Tracer::Check(Call call, const GUID *target) {
     return S_OK;
 }
 
-Model::Model(std::vector<emu::SimulatedDevice> registered, std::vector<WindowModel> windows, bool com_ready)
-    : registered_(std::move(registered)), windows_(std::move(windows)), com_ready_(com_ready) {}
+Model::Model(std::vector<emu::SimulatedDevice> registered, std::vector<bool> streams, std::vector<WindowModel> windows,
+             bool com_ready)
+    : registered_(std::move(registered)), streams_(std::move(streams)), windows_(std::move(windows)),
+      com_ready_(com_ready) {}
 
 Outcome Model::Begin(const Faults *faults) {
     tracer_ = Tracer();
@@ -235,7 +238,10 @@ Outcome Model::GetVideoDevice(int index, bool buffer_given, ExpectedName *name) 
     return out;
 }
 
-void Model::Replug(std::vector<emu::SimulatedDevice> registered) { registered_ = std::move(registered); }
+void Model::Replug(std::vector<emu::SimulatedDevice> registered, std::vector<bool> streams) {
+    registered_ = std::move(registered);
+    streams_ = std::move(streams);
+}
 
 // --- sessions ---
 
@@ -483,6 +489,7 @@ bool Model::BindDeviceFilter(SessionModel &s) {
             GraphModel &g = s.graph;
             g.present[kSourceFilter] = true;
             g.device = d;
+            g.streams = position < streams_.size() && streams_[position];
             g.current = d.current_format;
             g.pins[kSourceFilter].assign(d.output_pins.size(), PINDIR_OUTPUT);
             g.peer[kSourceFilter].assign(d.output_pins.size(), PinRef());
@@ -827,27 +834,70 @@ Outcome Model::DeliverSample(int slot, int64_t start_100ns, const std::vector<ui
             for (size_t b = 0; b < frame.size() && !data.empty(); ++b) frame[b] = data[b % data.size()];
         }
         out.result = S_OK;
-        if (frame.empty() || !s.sink || !s.sink->armed) continue;  // no bytes, or dropped
-        SinkModel &k = *s.sink;
-        k.armed = false;
-        const int32_t bytes = static_cast<int32_t>(frame.size());
-        if (k.has_buffer && bytes > k.capacity) {
-            k.has_buffer = false;
-            k.capacity = 0;
-            k.content.clear();
-        }
-        if (!k.has_buffer && !FAILED(Check(Call::LibraryAlloc))) {
-            k.has_buffer = true;
-            k.capacity = bytes;
-            k.content.assign(frame.size(), 0);
-            k.buffer_generation = ++next_buffer_;
-        }
-        k.sample_time = static_cast<double>(start_100ns) * 1e-7;
-        k.length = bytes;
-        if (k.has_buffer) std::copy(frame.begin(), frame.end(), k.content.begin());
-        PostFrame(s);
+        BufferCallback(s, start_100ns, frame, true);
     }
     return out;
+}
+
+void Model::BufferCallback(SessionModel &s, int64_t start_100ns, const std::vector<uint8_t> &frame, bool known) {
+    if (frame.empty() || !s.sink || !s.sink->armed) return;  // no bytes, or dropped
+    SinkModel &k = *s.sink;
+    k.armed = false;
+    const int32_t bytes = static_cast<int32_t>(frame.size());
+    if (k.has_buffer && bytes > k.capacity) {
+        k.has_buffer = false;
+        k.capacity = 0;
+        k.content.clear();
+    }
+    if (!k.has_buffer && !FAILED(Check(Call::LibraryAlloc))) {
+        k.has_buffer = true;
+        k.capacity = bytes;
+        k.content.assign(frame.size(), 0);
+        k.buffer_generation = ++next_buffer_;
+    }
+    k.sample_time = static_cast<double>(start_100ns) * 1e-7;
+    k.length = bytes;
+    k.content_known = known;
+    if (k.has_buffer) std::copy(frame.begin(), frame.end(), k.content.begin());
+    PostFrame(s);
+}
+
+bool Model::StreamFormat(const GraphModel &g, emu::SimulatedFormat *format) {
+    if (!HasSize(g.current)) return false;
+    *format = emu::SimulatedFormat{g.current.subtype, g.current.width, g.current.height};
+    const uint32_t bytes = FrameBytes(*format);
+    return bytes > 0 && bytes <= static_cast<uint32_t>(INT32_MAX);
+}
+
+bool Model::AwaitsStreamedFrame(int slot) const {
+    const SessionModel &s = sessions_.at(static_cast<size_t>(slot));
+    emu::SimulatedFormat format;
+    return s.open && s.built && s.graph.streams && s.graph.running && s.sink && s.sink->armed &&
+           s.graph.device.frames_per_second > 0 && StreamFormat(s.graph, &format);
+}
+
+// Frame n of a run starts n whole intervals of 100 ns after the run began.
+double Model::StreamedFrameTime(int slot, uint32_t frame_number) const {
+    const GraphModel &g = sessions_.at(static_cast<size_t>(slot)).graph;
+    const double interval = std::min(std::max(10000000.0 / g.device.frames_per_second, 1.0), 6e9);
+    return static_cast<double>(static_cast<int64_t>(frame_number) * static_cast<int64_t>(interval)) * 1e-7;
+}
+
+void Model::StreamedFrame(int slot, uint32_t frame_number) {
+    BEGIN(nullptr);
+    SessionModel &s = sessions_.at(static_cast<size_t>(slot));
+    GraphModel &g = s.graph;
+    emu::SimulatedFormat format;
+    if (!StreamFormat(g, &format)) return;
+    std::vector<uint8_t> picture(FrameBytes(format));
+    const bool known = DrawStreamedFrame(format, frame_number, picture.data(), picture.size());
+    std::vector<uint8_t> frame = picture;
+    if (g.in_graph[kConverterFilter]) {
+        frame.assign(FrameBytes(Rgb24Of(g.current)), 0);
+        for (size_t b = 0; b < frame.size(); ++b) frame[b] = picture[b % picture.size()];
+    }
+    const double interval = std::min(std::max(10000000.0 / g.device.frames_per_second, 1.0), 6e9);
+    BufferCallback(s, static_cast<int64_t>(frame_number) * static_cast<int64_t>(interval), frame, known);
 }
 
 void Model::Pump(int window) {

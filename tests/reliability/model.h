@@ -88,6 +88,7 @@ struct SinkModel {
     int32_t length = 0;
     double sample_time = 0.0;
     std::vector<uint8_t> content;  // the buffer's bytes (capacity of them)
+    bool content_known = true;     // false after a streamed frame whose picture is not known
 };
 
 // The filters of one session's graph and the connections between their pins.
@@ -111,6 +112,7 @@ struct GraphModel {
     bool running = false;
     bool stream_config = false;
     emu::SimulatedDevice device;    // the device the source was bound from
+    bool streams = false;           // it makes its own frames while running
     emu::SimulatedFormat current;   // the source's current format
     emu::SimulatedFormat connected; // the type the grabber's input was connected with
 };
@@ -143,7 +145,9 @@ struct WindowModel {
 class Model {
 public:
     // `com_ready`: COM is already initialised on the walking thread.
-    Model(std::vector<emu::SimulatedDevice> registered, std::vector<WindowModel> windows, bool com_ready);
+    // `streams[i]`: registered device i makes its own frames while its graph runs.
+    Model(std::vector<emu::SimulatedDevice> registered, std::vector<bool> streams, std::vector<WindowModel> windows,
+          bool com_ready);
 
     // The exports. Session exports take the handle value the host passes.
     Outcome Create(const Faults *faults);
@@ -175,7 +179,14 @@ public:
     Outcome DeliverSample(int slot, int64_t start_100ns, const std::vector<uint8_t> &data, const Faults *faults);
     void Pump(int window);
     void PumpAutomatic();
-    void Replug(std::vector<emu::SimulatedDevice> registered);
+    void Replug(std::vector<emu::SimulatedDevice> registered, std::vector<bool> streams);
+    // Whether the session's sink is owed a frame by its streaming device: the
+    // graph runs and the sink is armed.
+    bool AwaitsStreamedFrame(int slot) const;
+    // The streaming device delivered frame `frame_number` of its run.
+    void StreamedFrame(int slot, uint32_t frame_number);
+    // The sample time of a streamed frame.
+    double StreamedFrameTime(int slot, uint32_t frame_number) const;
 
     // What the walker reads back.
     int SlotOf(intptr_t handle) const;
@@ -236,8 +247,14 @@ private:
     int StopPreviewGraph(SessionModel &s);
     void NotifyStatus(SessionModel &s, const char *text);
     bool PostFrame(SessionModel &s);
+    // A frame reaching the sink through the grabber.
+    void BufferCallback(SessionModel &s, int64_t start_100ns, const std::vector<uint8_t> &frame, bool known);
+    // The format a streaming source draws in: its connected format, when that
+    // has a size.
+    static bool StreamFormat(const GraphModel &g, emu::SimulatedFormat *format);
 
     std::vector<emu::SimulatedDevice> registered_;
+    std::vector<bool> streams_;
     std::vector<ExpectedName> catalogue_;
     std::vector<SessionModel> sessions_;
     std::vector<WindowModel> windows_;
