@@ -7,6 +7,7 @@
 // that no platform object outlives the call.
 #include <dirent.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <fstream>
@@ -43,6 +44,8 @@ struct Stage {
         if (mkdtemp(name) == nullptr) fuzz::Fail("no scratch folder");
         folder = name;
     }
+    // Each input removes what it wrote, so the folder is empty by now.
+    ~Stage() { rmdir(folder.c_str()); }
 };
 
 std::vector<std::string> Entries(const std::string &folder) {
