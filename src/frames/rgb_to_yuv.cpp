@@ -50,8 +50,10 @@ ArgumentCheck CheckArguments(const unsigned char *destination, const unsigned ch
                              int32_t height, int32_t source_length) {
     if (width <= 0 || height <= 0) return ArgumentCheck::kNothingToDo;
     if (destination == nullptr || source == nullptr || (width & 1) || (height & 1)) return ArgumentCheck::kReject;
-    const int64_t source_bytes = static_cast<int64_t>(width) * height * 3;
-    if (source_bytes > INT32_MAX || source_length < source_bytes) return ArgumentCheck::kReject;
+    const int64_t pixels = static_cast<int64_t>(width) * height;
+    // Compared before multiplying by three: for the largest sizes three bytes a
+    // pixel overflow even 64 bits, and a wrapped count would pass the length test.
+    if (pixels > INT32_MAX / 3 || source_length < pixels * 3) return ArgumentCheck::kReject;
     return ArgumentCheck::kConvert;
 }
 
