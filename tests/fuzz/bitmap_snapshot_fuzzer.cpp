@@ -5,13 +5,12 @@
 // result codes, that a written file holds the headers and the bytes unchanged,
 // that a failed save leaves the target as it was and nothing else behind, and
 // that no platform object outlives the call.
-#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdint>
 #include <fstream>
-#include <iterator>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -19,6 +18,7 @@
 #include "kovic.h"
 #include "platform/emulated/host_api.h"
 #include "reliability/reference_bitmap.h"
+#include "reliability/scratch_files.h"
 
 namespace {
 
@@ -47,28 +47,6 @@ struct Stage {
     // Each input removes what it wrote, so the folder is empty by now.
     ~Stage() { rmdir(folder.c_str()); }
 };
-
-std::vector<std::string> Entries(const std::string &folder) {
-    std::vector<std::string> names;
-    if (DIR *dir = opendir(folder.c_str())) {
-        while (dirent *e = readdir(dir)) {
-            std::string n = e->d_name;
-            if (n != "." && n != "..") names.push_back(n);
-        }
-        closedir(dir);
-    }
-    return names;
-}
-
-// The content of a plain file; false for anything else, or nothing.
-bool ReadFile(const std::string &path, std::vector<uint8_t> *out) {
-    struct stat info;
-    if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    out->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return true;
-}
 
 }  // namespace
 
@@ -146,7 +124,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (expected < 0 && r != 0 && r != 1) fuzz::Fail("a result other than 0 or 1");
 
     std::vector<uint8_t> after;
-    const bool exists = ReadFile(path, &after);
+    const bool exists = scratch::ReadWholeFile(path, &after);
     if (r == 1) {
         std::vector<uint8_t> want = walk::ExpectedBitmapHeaders(values.width, values.height, values.length);
         if (values.length > 0) want.insert(want.end(), pixels.data(), pixels.data() + values.length);
@@ -156,7 +134,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     } else if (existing == 0 && exists) {
         fuzz::Fail("a failed save left a file");
     }
-    const std::vector<std::string> entries = Entries(stage.folder);
+    const std::set<std::string> entries = scratch::FolderEntries(stage.folder);
     if (entries.size() > (existing != 0 || r == 1 ? 1u : 0u)) fuzz::Fail("a temporary file left behind");
     if (emu::LiveObjects() != live) fuzz::Fail("a file handle left open");
 

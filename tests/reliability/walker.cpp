@@ -25,6 +25,7 @@
 
 #include "frames/frame_sink.h"
 #include "reference_i420.h"
+#include "scratch_files.h"
 #include "session/capture_session.h"
 #include "streaming.h"
 
@@ -211,26 +212,8 @@ void RemoveTree(const std::string &path) {
     }
 }
 
-std::set<std::string> FolderEntries(const std::string &path) {
-    std::set<std::string> names;
-    if (DIR *dir = opendir(path.c_str())) {
-        while (dirent *e = readdir(dir)) {
-            std::string name = e->d_name;
-            if (name != "." && name != "..") names.insert(name);
-        }
-        closedir(dir);
-    }
-    return names;
-}
-
-bool ReadWholeFile(const std::string &path, std::vector<uint8_t> *out) {
-    struct stat info;
-    if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    out->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return true;
-}
+using scratch::FolderEntries;
+using scratch::ReadWholeFile;
 
 // Everything an action needs, worked out before it runs: the handle value, the
 // snapshot's descriptor (as the model sees it, and the pointer the library
