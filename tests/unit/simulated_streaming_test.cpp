@@ -271,4 +271,28 @@ TEST_F(StreamingThreadTest, PauseAFailedRunAndTheLastReleaseAllEndTheStream) {
     EXPECT_TRUE(callback.all_whole());
 }
 
+// --- Host windows ---
+
+// A host that waits for a streaming thread's post by its call count and then
+// reads the window's queue must find the message there: the count may never
+// run ahead of the queue.
+TEST_F(EmulatedTest, APostAlreadyCountedIsAlreadyQueued) {
+    const HWND window = emu::CreateHostWindow(
+        [](HWND, UINT, WPARAM, LPARAM, void *) -> LRESULT { return 0; }, nullptr, 1u << 20);
+    emu::ResetCallCounts();
+    const int posts = 50000;
+    std::thread poster([&] {
+        for (int i = 0; i < posts; ++i) PostMessageA(window, KOVIC_MSG_FRAME, 0, 0);
+    });
+    int behind = 0;
+    for (int counted = 0; counted < posts;) {
+        counted = emu::CallCount(emu::Call::PostMessage);
+        if (emu::QueuedMessages(window) < static_cast<size_t>(counted)) ++behind;
+    }
+    poster.join();
+    EXPECT_EQ(behind, 0);
+    EXPECT_EQ(emu::QueuedMessages(window), static_cast<size_t>(posts));
+    emu::DestroyHostWindow(window);
+}
+
 }  // namespace

@@ -102,11 +102,16 @@ LRESULT SendMessageA(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
 }
 
 BOOL PostMessageA(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
-    if (FAILED(emu::CheckFault(emu::Call::PostMessage))) return FALSE;
-    auto w = emu::FindWindow(window);
-    if (!w) return FALSE;
+    std::shared_ptr<emu::HostWindow> w;
     {
+        // The call is counted and the message queued under one hold of the
+        // windows lock: a host that sees the post counted and then reads the
+        // queue (which takes that lock) finds the message already there.
         std::lock_guard<std::mutex> lock(emu::g_windows_mutex);
+        if (FAILED(emu::CheckFault(emu::Call::PostMessage))) return FALSE;
+        auto it = emu::g_windows.find(window);
+        if (it == emu::g_windows.end()) return FALSE;
+        w = it->second;
         if (w->queue.size() >= w->capacity) return FALSE;
         w->queue.push_back({message, wparam, lparam});
     }
