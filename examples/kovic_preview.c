@@ -174,6 +174,10 @@ static int PaintFrame(HWND window, const FrameDescriptor *frame) {
 
 static void OnFrame(HWND window, const FrameDescriptor *frame) {
     ++g_preview.frames_delivered;
+    if (g_preview.frames_delivered == 1) { /* the title's rate counts from the first frame */
+        g_preview.last_tick_ms = GetTickCount();
+        g_preview.frames_at_last_tick = 1;
+    }
     if (PaintFrame(window, frame)) g_preview.painted = 1;
     g_preview.last_frame = frame;
     /* Finished with this frame: arm the library for the next one. Until this
