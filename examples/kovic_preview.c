@@ -54,7 +54,7 @@ typedef struct Preview {
     unsigned long frames_at_last_tick; /* for the frames per second in the title */
     DWORD last_tick_ms;
     double frames_per_second;
-    DWORD started_ms, stopped_ms;      /* when preview showed and when it stopped */
+    DWORD first_frame_ms, stopped_ms;  /* when the first frame came and when preview stopped */
     const char *snapshot;              /* --snapshot, NULL for none */
     int snapshot_saved;
     char status[128];                  /* the latest KOVIC_MSG_STATUS text */
@@ -174,8 +174,9 @@ static int PaintFrame(HWND window, const FrameDescriptor *frame) {
 
 static void OnFrame(HWND window, const FrameDescriptor *frame) {
     ++g_preview.frames_delivered;
-    if (g_preview.frames_delivered == 1) { /* the title's rate counts from the first frame */
-        g_preview.last_tick_ms = GetTickCount();
+    if (g_preview.frames_delivered == 1) { /* the rates count from the first frame */
+        g_preview.first_frame_ms = GetTickCount();
+        g_preview.last_tick_ms = g_preview.first_frame_ms;
         g_preview.frames_at_last_tick = 1;
     }
     if (PaintFrame(window, frame)) g_preview.painted = 1;
@@ -383,8 +384,7 @@ int main(int argc, char **argv) {
     UpdateTitle(window);
     ShowWindow(window, SW_SHOWNORMAL);
     UpdateWindow(window);
-    g_preview.started_ms = GetTickCount();
-    g_preview.last_tick_ms = g_preview.started_ms;
+    g_preview.last_tick_ms = GetTickCount();
     SetTimer(window, TITLE_TIMER_ID, TITLE_TIMER_MS, NULL);
     if (options.seconds > 0) SetTimer(window, QUIT_TIMER_ID, (UINT)(options.seconds * 1000.0), NULL);
 
@@ -399,10 +399,13 @@ int main(int argc, char **argv) {
 
     /* 5. The window closed the session on its way out; now the library. */
     KOVICDestroy();
-    {
-        double seconds = (double)(g_preview.stopped_ms - g_preview.started_ms) / 1000.0;
+    if (g_preview.frames_delivered > 1) {
+        /* n frames are n - 1 frame intervals after the first one */
+        double seconds = (double)(g_preview.stopped_ms - g_preview.first_frame_ms) / 1000.0;
         printf("frames delivered: %lu in %.1f s (%.1f frames/s)\n", g_preview.frames_delivered, seconds,
-               seconds > 0 ? (double)g_preview.frames_delivered / seconds : 0.0);
+               seconds > 0 ? (double)(g_preview.frames_delivered - 1) / seconds : 0.0);
+    } else {
+        printf("frames delivered: %lu\n", g_preview.frames_delivered);
     }
     return g_preview.snapshot_saved ? 0 : 1;
 }
