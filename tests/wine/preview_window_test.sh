@@ -196,8 +196,9 @@ decode last "$work/last.bmp" || fail "the snapshot: $(cat "$work/last.txt")"
 # The last frame delivered, so no older than the second screenshot.
 [ "$(advanced "$second_counter")" -lt 32768 ] || fail "the snapshot shows frame $counter, before $second_counter"
 
+sed 's/^/kovic-preview: /' "$work/preview.log"
 echo "window title: \"$shown_title\""
 echo "screenshots: counter $first_counter, then $second_counter ($(sed -n 's/.* at /picture at /p' "$work/second.txt") of the window)"
-echo "snapshot on exit: counter $counter; $(grep '^frames delivered' "$work/preview.log")"
+echo "snapshot on exit: counter $counter"
 if [ -n "$png" ]; then echo "wrote $png"; fi
 echo "passed in $((SECONDS - started)) s"
