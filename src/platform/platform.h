@@ -17,4 +17,11 @@ namespace kovic {
 void *AllocateMemory(size_t bytes);
 void FreeMemory(void *block);
 
+// Where the last component of a file path begins: just after the last folder
+// separator (or a drive's colon on Windows); 0 for a bare name.
+size_t LeafOffset(const char *path);
+// True when the last component names a stream inside a file ("file:stream" on
+// Windows) rather than a file; never on platforms without streams.
+bool NamesFileStream(const char *path);
+
 }  // namespace kovic

@@ -60,6 +60,8 @@ enum class Call : int {
     WriteFile,
     CloseHandle,
     MoveFile,
+    GetFileType,
+    DeleteFile,
     Count
 };
 
