@@ -141,7 +141,10 @@ uint32_t Model::FrameBytes(const emu::SimulatedFormat &format) { return emu::Fra
 int Model::LiveObjects() const {
     int n = 0;
     for (const SessionModel &s : sessions_) {
-        if (!s.open || !s.built) continue;
+        if (!s.open) continue;
+        // A frame sink holds the library's module.
+        if (s.sink) ++n;
+        if (!s.built) continue;
         // builder, graph, source, grabber, renderer, and a converter the graph placed
         n += 5 + (s.graph.in_graph[kConverterFilter] ? 1 : 0);
     }
@@ -518,6 +521,8 @@ int Model::ConnectCaptureChain(SessionModel &s) {
     if (FAILED(Check(Call::GrabberSetBufferSamples))) return KOVIC_E_GRABBER_BUFFERING;
     if (!s.sink) {
         if (FAILED(Check(Call::LibraryAlloc))) return KOVIC_E_REGISTER_SINK;
+        // The sink keeps the library's module loaded; without that hold there is no sink.
+        if (FAILED(Check(Call::HoldLibraryModule))) return KOVIC_E_REGISTER_SINK;
         SinkModel sink;
         sink.id = next_sink_++;
         s.sink = sink;

@@ -62,6 +62,7 @@ enum class Call : int {
     MoveFile,
     GetFileType,
     DeleteFile,
+    HoldLibraryModule,       // the library's reference on its own module
     Count
 };
 
