@@ -122,6 +122,8 @@ public:
         }
     }
 
+    std::string I420Path() const { return options_.out_dir + "/frames.i420"; }
+
     bool Finished() const {
         if (options_.seconds > 0) {
             return delivered_ > 0 &&
@@ -148,6 +150,9 @@ private:
         convert_seconds_ += std::chrono::duration<double>(Clock::now() - start).count();
         if (r != 1) return;  // not a tightly packed RGB24 frame of that size
         ++converted_;
+        // The file is made with the first converted frame, so a run that
+        // converts nothing leaves none behind.
+        if (i420_ == nullptr) i420_ = std::fopen(I420Path().c_str(), "wb");
         if (i420_ != nullptr) std::fwrite(yuv_.data(), 1, yuv_.size(), i420_);
     }
 
@@ -217,9 +222,6 @@ int main(int argc, char **argv) {
         std::printf("size %dx%d offered: %s\n", options.width, options.height,
                     KOVICEnumVideoFormat(session, options.width, options.height) ? "yes" : "no");
     }
-    std::string i420_path = options.out_dir + "/frames.i420";
-    capture.i420_ = std::fopen(i420_path.c_str(), "wb");
-
     auto started = Clock::now();
     r = KOVICStartPreview(session);
     if (r != KOVIC_OK) {
@@ -246,7 +248,7 @@ int main(int argc, char **argv) {
     KOVICClose(session);
     if (capture.i420_ != nullptr) {
         std::fclose(capture.i420_);
-        if (capture.converted_ > 0) capture.written_.push_back(i420_path);
+        capture.written_.push_back(capture.I420Path());
     }
 
     double span = std::chrono::duration<double>(capture.last_frame_ - capture.first_frame_).count();

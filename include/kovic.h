@@ -159,8 +159,9 @@ KOVIC_API int KOVIC_CALL KOVICGetFrameCall(KOVIC_SESSION session);
  * session. Returns 1 when converted, and 1 without touching anything when
  * width or height is 0 or less; returns 0 without touching anything when the
  * call would stray outside its buffers: a null pointer, an odd width or
- * height, a source_length below 3 * width * height, or a frame too large for
- * 32-bit byte counts. Before KOVICCreate every pixel converts to Y 0, U 128,
+ * height, a source_length below 3 * width * height, a frame too large for
+ * 32-bit byte counts, or a destination that overlaps the source_length bytes
+ * of the source. Before KOVICCreate every pixel converts to Y 0, U 128,
  * V 128. */
 KOVIC_API int KOVIC_CALL KOVICGetYuvFrame(unsigned char *destination, const unsigned char *source,
                                           int width, int height, int source_length);

@@ -30,7 +30,8 @@ class DxRuntime {
 public:
     virtual ~DxRuntime() = default;
 
-    // LoadLibraryA: null when the library cannot be loaded.
+    // Loads a library of the system's by name, from the system folder only:
+    // null when the library cannot be loaded.
     virtual DxLibrary OpenLibrary(const char *name) = 0;
     // GetProcAddress: null when the library does not export the name.
     virtual DxEntryPoint FindEntryPoint(DxLibrary library, const char *name) = 0;

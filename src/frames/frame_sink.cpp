@@ -12,16 +12,26 @@ namespace kovic {
 FrameSink *FrameSink::Create(HWND host_window) {
     void *memory = AllocateMemory(sizeof(FrameSink));
     if (memory == nullptr) return nullptr;
-    return new (memory) FrameSink(host_window);
+    // The framework calls the sink's code until the graph and the grabber are
+    // gone, so the library's module must outlive it, even if the host frees
+    // the library before closing the session.
+    LibraryModule module = HoldLibraryModule();
+    if (module == nullptr) {
+        FreeMemory(memory);
+        return nullptr;
+    }
+    return new (memory) FrameSink(host_window, module);
 }
 
 void FrameSink::Destroy(FrameSink *sink) {
     if (sink == nullptr) return;
+    LibraryModule module = sink->module_;
     sink->~FrameSink();
     FreeMemory(sink);
+    ReleaseLibraryModule(module);
 }
 
-FrameSink::FrameSink(HWND host_window) : host_window_(host_window) {
+FrameSink::FrameSink(HWND host_window, LibraryModule module) : host_window_(host_window), module_(module) {
     std::memset(&descriptor_, 0, sizeof(descriptor_));
     descriptor_.busy = 1;
 }

@@ -12,7 +12,8 @@ namespace kovic {
 
 class FrameSink final : public ISampleGrabberCB {
 public:
-    // Null when the sink cannot be allocated.
+    // Null when the sink cannot be allocated, or the library cannot keep its
+    // own module loaded for it.
     static FrameSink *Create(HWND host_window);
     static void Destroy(FrameSink *sink);
 
@@ -30,13 +31,15 @@ public:
     FrameDescriptor *descriptor() { return &descriptor_; }
 
 private:
-    explicit FrameSink(HWND host_window);
+    FrameSink(HWND host_window, LibraryModule module);
     ~FrameSink();
 
     HWND host_window_;
     FrameDescriptor descriptor_;
     // Bytes the frame buffer holds: fixed by the first frame, grown by a longer one.
     int32_t capacity_ = 0;
+    // Keeps the library loaded while the sink can be called.
+    LibraryModule module_;
 };
 
 }  // namespace kovic

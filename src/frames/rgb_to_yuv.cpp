@@ -54,6 +54,13 @@ ArgumentCheck CheckArguments(const unsigned char *destination, const unsigned ch
     // Compared before multiplying by three: for the largest sizes three bytes a
     // pixel overflow even 64 bits, and a wrapped count would pass the length test.
     if (pixels > INT32_MAX / 3 || source_length < pixels * 3) return ArgumentCheck::kReject;
+    // The planes are written while the source is still being read, so
+    // overlapping buffers would convert bytes already overwritten.
+    const uintptr_t source_begin = reinterpret_cast<uintptr_t>(source);
+    const uintptr_t source_end = source_begin + static_cast<uint32_t>(source_length);
+    const uintptr_t destination_begin = reinterpret_cast<uintptr_t>(destination);
+    const uintptr_t destination_end = destination_begin + static_cast<uintptr_t>(pixels / 2 * 3);
+    if (destination_begin < source_end && source_begin < destination_end) return ArgumentCheck::kReject;
     return ArgumentCheck::kConvert;
 }
 

@@ -141,7 +141,10 @@ uint32_t Model::FrameBytes(const emu::SimulatedFormat &format) { return emu::Fra
 int Model::LiveObjects() const {
     int n = 0;
     for (const SessionModel &s : sessions_) {
-        if (!s.open || !s.built) continue;
+        if (!s.open) continue;
+        // A frame sink holds the library's module.
+        if (s.sink) ++n;
+        if (!s.built) continue;
         // builder, graph, source, grabber, renderer, and a converter the graph placed
         n += 5 + (s.graph.in_graph[kConverterFilter] ? 1 : 0);
     }
@@ -149,6 +152,9 @@ int Model::LiveObjects() const {
 }
 
 bool Model::CanPredict(const Fault &fault) const {
+    // A temporary file that cannot be removed after a failed save stays; the
+    // walk's folder checks do not follow such leftovers.
+    if (fault.call == Call::DeleteFile) return false;
     if (fault.call != Call::WideCharToMultiByte) return true;
     if (fault.occurrence == 0) return false;
     for (const emu::SimulatedDevice &d : registered_) {
@@ -515,6 +521,8 @@ int Model::ConnectCaptureChain(SessionModel &s) {
     if (FAILED(Check(Call::GrabberSetBufferSamples))) return KOVIC_E_GRABBER_BUFFERING;
     if (!s.sink) {
         if (FAILED(Check(Call::LibraryAlloc))) return KOVIC_E_REGISTER_SINK;
+        // The sink keeps the library's module loaded; without that hold there is no sink.
+        if (FAILED(Check(Call::HoldLibraryModule))) return KOVIC_E_REGISTER_SINK;
         SinkModel sink;
         sink.id = next_sink_++;
         s.sink = sink;
@@ -934,20 +942,54 @@ Outcome Model::SaveSingleFrameBitmap(intptr_t handle, bool file_name_given, cons
     out.result = 0;
     // Nothing to write from: no descriptor, or a length its data does not back.
     if (frame.null || frame.length < 0 || (frame.length > 0 && frame.data_null)) return out;
-    if (FAILED(Check(Call::CreateFile)) || !folder_exists) return out;
-    // A write that fails, or writes less than asked while reporting success,
-    // ends the file; the later writes are not made.
-    auto write = [&](uint32_t bytes) {
-        HRESULT hr = Check(Call::WriteFile);
-        return !FAILED(hr) && hr != S_FALSE && bytes > 0;
+    // The target is opened first, without truncating it; a missing folder or
+    // a folder by that name refuses the open and nothing is touched.
+    if (FAILED(Check(Call::CreateFile)) || !folder_exists || target_is_folder) return out;
+    const bool existed = files_.count(file) != 0;
+    Check(Call::GetFileType);  // every target here is a plain file; an unknown type is taken for one
+    std::vector<uint8_t> bytes = ExpectedBitmapHeaders(frame.width, frame.height, frame.length);
+    bytes.insert(bytes.end(), frame.data.begin(), frame.data.end());
+    // Writes the headers and the pixels and closes; true when all of it got
+    // there. A write that fails, or writes less than asked while reporting
+    // success (the emulated file service then writes half), ends the file;
+    // `reached` is what the file holds afterwards.
+    auto write_and_close = [&](std::vector<uint8_t> *reached) {
+        reached->clear();
+        size_t at = 0;
+        auto write = [&](uint32_t count) {
+            HRESULT hr = Check(Call::WriteFile);
+            if (FAILED(hr)) return false;
+            const size_t wrote = hr == S_FALSE ? count / 2 : count;
+            reached->insert(reached->end(), bytes.begin() + static_cast<long>(at),
+                            bytes.begin() + static_cast<long>(at + wrote));
+            at += count;
+            return hr != S_FALSE && count > 0;
+        };
+        bool written = write(14) && write(40) && (frame.length == 0 || write(static_cast<uint32_t>(frame.length)));
+        return !FAILED(Check(Call::CloseHandle)) && written;
     };
-    bool ok = write(14) && write(40) && (frame.length == 0 || write(static_cast<uint32_t>(frame.length)));
-    ok = !FAILED(Check(Call::CloseHandle)) && ok;
-    // The finished file replaces the target only when all of it was written.
-    if (ok) ok = !FAILED(Check(Call::MoveFile)) && !target_is_folder;
+    std::vector<uint8_t> reached;
+    bool ok;
+    if (!existed) {
+        // A new file is written in place and removed again when the save fails.
+        ok = write_and_close(&reached);
+        if (!ok) Check(Call::DeleteFile);
+    } else {
+        // An existing file is let go and replaced by a complete temporary one.
+        Check(Call::CloseHandle);
+        if (FAILED(Check(Call::CreateFile))) {
+            // No temporary: the target is rewritten in place, and holds what
+            // reached it.
+            if (FAILED(Check(Call::CreateFile))) return out;
+            ok = write_and_close(&reached);
+            files_[file] = reached;
+        } else {
+            ok = write_and_close(&reached);
+            if (ok) ok = !FAILED(Check(Call::MoveFile));
+            if (!ok) Check(Call::DeleteFile);
+        }
+    }
     if (ok) {
-        std::vector<uint8_t> bytes = ExpectedBitmapHeaders(frame.width, frame.height, frame.length);
-        bytes.insert(bytes.end(), frame.data.begin(), frame.data.end());
         files_[file] = bytes;
         out.result = KOVIC_OK;
     }

@@ -106,6 +106,8 @@ const FaultRow kFaultRows[] = {
     {emu::Call::GrabberGetConnectedMediaType, 1, nullptr, E_FAIL, KOVIC_E_CONNECTED_MEDIA_TYPE, 0, ""},
     // The frame sink cannot be allocated: nothing is registered.
     {emu::Call::LibraryAlloc, 1, nullptr, E_OUTOFMEMORY, KOVIC_E_REGISTER_SINK, 0, ""},
+    // Nor when the library cannot keep its own module loaded for the sink.
+    {emu::Call::HoldLibraryModule, 1, nullptr, E_FAIL, KOVIC_E_REGISTER_SINK, 0, ""},
 
     // Partial successes: calls tested for exact success fail on S_FALSE (and
     // release whatever came with it); calls tested for a negative result pass.
@@ -149,7 +151,8 @@ TEST_F(GraphBuildTest, EachPlatformCallOfTheBuildFailedInTurn) {
                            emu::Call::QueryDirection, emu::Call::GraphConnect, emu::Call::QueryInterface,
                            emu::Call::GrabberSetMediaType, emu::Call::GrabberSetOneShot,
                            emu::Call::GrabberSetBufferSamples, emu::Call::GrabberSetCallback,
-                           emu::Call::GrabberGetConnectedMediaType, emu::Call::LibraryAlloc}) {
+                           emu::Call::GrabberGetConnectedMediaType, emu::Call::LibraryAlloc,
+                           emu::Call::HoldLibraryModule}) {
         int rows = 0;
         for (const FaultRow &row : kFaultRows) rows += row.call == call && FAILED(row.injected);
         EXPECT_EQ(rows, emu::CallCount(call)) << emu::CallName(call);

@@ -2,6 +2,7 @@
 // byte read or written, however large the width and height.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -30,6 +31,39 @@ TEST(YuvFrameArguments, FramesTooLargeForTheirByteCountAreRefusedUntouched) {
     // The largest length a source can have does not make such a frame valid.
     EXPECT_EQ(KOVICGetYuvFrame(destination.data(), source.data(), 0x7FFFFFFE, 0x7FFFFFFE, 0x7FFFFFFF), 0);
     for (unsigned char b : destination) ASSERT_EQ(b, 0xC3);
+}
+
+// A destination that overlaps the source, from either side, is refused and
+// nothing is written; one that only touches it converts as separate buffers do.
+TEST(YuvFrameArguments, OverlappingBuffersAreRefusedUntouched) {
+    ASSERT_EQ(KOVICCreate(), 1);
+    const int width = 64, height = 32;
+    const int source_bytes = width * height * 3, destination_bytes = width * height * 3 / 2;
+    std::vector<unsigned char> source(source_bytes);
+    for (int i = 0; i < source_bytes; ++i) source[i] = static_cast<unsigned char>(i * 31 + (i >> 7));
+    std::vector<unsigned char> expected(destination_bytes);
+    ASSERT_EQ(KOVICGetYuvFrame(expected.data(), source.data(), width, height, source_bytes), 1);
+
+    // One block: room for a destination before the source, the source, and
+    // room for a destination after it.
+    std::vector<unsigned char> block(destination_bytes + source_bytes + destination_bytes);
+    unsigned char *in_block = block.data() + destination_bytes;
+    const long overlapping[] = {0, 1, 3072, 4608, source_bytes - 1, -destination_bytes + 1, -100};
+    for (long offset : overlapping) {
+        SCOPED_TRACE(offset);
+        std::copy(source.begin(), source.end(), in_block);
+        const std::vector<unsigned char> before = block;
+        EXPECT_EQ(KOVICGetYuvFrame(in_block + offset, in_block, width, height, source_bytes), 0);
+        EXPECT_TRUE(block == before) << "a refused conversion wrote";
+    }
+    const long touching[] = {source_bytes, -destination_bytes};
+    for (long offset : touching) {
+        SCOPED_TRACE(offset);
+        std::copy(source.begin(), source.end(), in_block);
+        EXPECT_EQ(KOVICGetYuvFrame(in_block + offset, in_block, width, height, source_bytes), 1);
+        EXPECT_TRUE(std::equal(expected.begin(), expected.end(), in_block + offset));
+        EXPECT_TRUE(std::equal(source.begin(), source.end(), in_block)) << "the source was written";
+    }
 }
 
 }  // namespace

@@ -42,7 +42,8 @@ const char *const kCallNames[] = {
     "QueryInterface", "GetNumberOfCapabilities", "GetStreamCaps", "SetFormat", "GetFormat",
     "GrabberSetMediaType", "GrabberSetOneShot", "GrabberSetBufferSamples", "GrabberSetCallback",
     "GrabberGetConnectedMediaType", "MediaControlRun", "MediaControlStop", "SendMessage", "PostMessage",
-    "CreateFile", "WriteFile", "CloseHandle", "MoveFile",
+    "CreateFile", "WriteFile", "CloseHandle", "MoveFile", "GetFileType", "DeleteFile",
+    "HoldLibraryModule",
 };
 static_assert(sizeof(kCallNames) / sizeof(kCallNames[0]) == static_cast<size_t>(Call::Count),
               "one name per call");

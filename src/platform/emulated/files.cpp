@@ -2,11 +2,14 @@
 // the handles of this process. WriteFile can be failed on demand, or made to
 // write short (a fault result of S_FALSE writes half and reports success).
 #include <fcntl.h>
+#include <strings.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <string>
 #include <unordered_map>
@@ -45,6 +48,17 @@ bool SharingConflict(const std::string &path, DWORD needed_share) {
     return false;
 }
 
+// Windows' ANSI file calls take at most MAX_PATH - 1 characters.
+bool NameTooLong(const char *name) { return std::strlen(name) >= MAX_PATH; }
+
+// "NUL" is the null device in every folder on Windows; the plain name stands
+// for it here.
+const char *UnixName(const char *name) { return strcasecmp(name, "NUL") == 0 ? "/dev/null" : name; }
+
+// Windows keeps a read-only file's content even from administrators: a
+// regular file without any write permission counts as read-only for all.
+bool ReadOnly(const struct stat &info) { return S_ISREG(info.st_mode) && (info.st_mode & 0222) == 0; }
+
 DWORD ErrnoToError(int e) {
     switch (e) {
         case ENOENT: return ERROR_PATH_NOT_FOUND;
@@ -65,7 +79,12 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, SECURITY_ATTRIBUTES *
         SetLastError(ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
     }
-    std::string path = emu::Canonical(name);
+    if (emu::NameTooLong(name)) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return INVALID_HANDLE_VALUE;
+    }
+    const char *unix_name = emu::UnixName(name);
+    std::string path = emu::Canonical(unix_name);
     std::lock_guard<std::mutex> lock(emu::g_files_mutex);
     // An existing handle must share our access, and we must share theirs.
     for (const auto &entry : emu::g_open_files) {
@@ -76,17 +95,31 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, SECURITY_ATTRIBUTES *
             return INVALID_HANDLE_VALUE;
         }
     }
+    struct stat before;
+    const bool existed = stat(unix_name, &before) == 0;
+    if (existed && (access & GENERIC_WRITE) && emu::ReadOnly(before)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
     int flags = (access & GENERIC_WRITE) ? ((access & GENERIC_READ) ? O_RDWR : O_WRONLY) : O_RDONLY;
-    if (disposition == CREATE_ALWAYS) flags |= O_CREAT | O_TRUNC;
-    int fd = open(name, flags | O_CLOEXEC, 0644);
+    switch (disposition) {
+        case CREATE_NEW: flags |= O_CREAT | O_EXCL; break;
+        case CREATE_ALWAYS: flags |= O_CREAT | O_TRUNC; break;
+        case OPEN_ALWAYS: flags |= O_CREAT; break;
+        default: break;
+    }
+    int fd = open(unix_name, flags | O_CLOEXEC, 0644);
     if (fd < 0) {
-        SetLastError(emu::ErrnoToError(errno));
+        SetLastError(errno == EEXIST ? ERROR_FILE_EXISTS : emu::ErrnoToError(errno));
         return INVALID_HANDLE_VALUE;
     }
     HANDLE handle = reinterpret_cast<HANDLE>(emu::g_next_handle);
     emu::g_next_handle += 4;
     emu::g_open_files.emplace(handle, emu::OpenFile{fd, path, share});
     emu::CountComObject(+1);  // an open handle is a live platform object
+    // As on Windows, creating or opening over an existing file says so.
+    SetLastError((existed && (disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS)) ? ERROR_ALREADY_EXISTS
+                                                                                          : NO_ERROR);
     return handle;
 }
 
@@ -136,9 +169,36 @@ BOOL CloseHandle(HANDLE handle) {
     return closed ? TRUE : FALSE;
 }
 
+DWORD GetFileType(HANDLE file) {
+    int fd;
+    {
+        std::lock_guard<std::mutex> lock(emu::g_files_mutex);
+        auto it = emu::g_open_files.find(file);
+        if (it == emu::g_open_files.end()) {
+            SetLastError(ERROR_INVALID_HANDLE);
+            return FILE_TYPE_UNKNOWN;
+        }
+        fd = it->second.fd;
+    }
+    struct stat info;
+    if (FAILED(emu::CheckFault(emu::Call::GetFileType)) || fstat(fd, &info) != 0) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FILE_TYPE_UNKNOWN;
+    }
+    SetLastError(NO_ERROR);
+    if (S_ISREG(info.st_mode)) return FILE_TYPE_DISK;
+    if (S_ISCHR(info.st_mode)) return FILE_TYPE_CHAR;
+    if (S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode)) return FILE_TYPE_PIPE;
+    return FILE_TYPE_UNKNOWN;
+}
+
 BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags) {
     if (FAILED(emu::CheckFault(emu::Call::MoveFile)) || from == nullptr || to == nullptr) {
         SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    if (emu::NameTooLong(from) || emu::NameTooLong(to)) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
         return FALSE;
     }
     std::lock_guard<std::mutex> lock(emu::g_files_mutex);
@@ -147,9 +207,13 @@ BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags) {
         SetLastError(ERROR_SHARING_VIOLATION);
         return FALSE;
     }
-    if (!(flags & MOVEFILE_REPLACE_EXISTING) && access(to, F_OK) == 0) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
+    struct stat target;
+    if (stat(to, &target) == 0) {
+        // Windows replaces neither a read-only file nor a folder.
+        if (!(flags & MOVEFILE_REPLACE_EXISTING) || emu::ReadOnly(target) || S_ISDIR(target.st_mode)) {
+            SetLastError(ERROR_ACCESS_DENIED);
+            return FALSE;
+        }
     }
     if (rename(from, to) != 0) {
         SetLastError(emu::ErrnoToError(errno));
@@ -159,11 +223,27 @@ BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags) {
 }
 
 BOOL DeleteFileA(LPCSTR name) {
-    if (name == nullptr) return FALSE;
+    if (FAILED(emu::CheckFault(emu::Call::DeleteFile)) || name == nullptr) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    if (emu::NameTooLong(name)) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return FALSE;
+    }
     std::lock_guard<std::mutex> lock(emu::g_files_mutex);
     if (emu::SharingConflict(emu::Canonical(name), FILE_SHARE_DELETE)) {
         SetLastError(ERROR_SHARING_VIOLATION);
         return FALSE;
     }
-    return unlink(name) == 0 ? TRUE : FALSE;
+    struct stat info;
+    if (stat(name, &info) == 0 && emu::ReadOnly(info)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    if (unlink(name) != 0) {
+        SetLastError(emu::ErrnoToError(errno));
+        return FALSE;
+    }
+    return TRUE;
 }

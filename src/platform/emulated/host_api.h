@@ -60,6 +60,9 @@ enum class Call : int {
     WriteFile,
     CloseHandle,
     MoveFile,
+    GetFileType,
+    DeleteFile,
+    HoldLibraryModule,       // the library's reference on its own module
     Count
 };
 

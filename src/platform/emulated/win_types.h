@@ -124,25 +124,41 @@ void OutputDebugStringA(LPCSTR text);
 // File service. Paths are POSIX paths; sharing between handles of this process
 // follows Windows: a handle opened with share mode 0 makes every other open of
 // that path, and every replacement of it, fail with ERROR_SHARING_VIOLATION.
+// As on Windows, a name of MAX_PATH characters or more is refused, a file
+// without write permission is read-only for every user (root included), and
+// "NUL" names the null device.
 #define GENERIC_WRITE 0x40000000UL
 #define GENERIC_READ 0x80000000UL
 #define FILE_SHARE_READ 0x1
 #define FILE_SHARE_WRITE 0x2
 #define FILE_SHARE_DELETE 0x4
+#define CREATE_NEW 1
 #define CREATE_ALWAYS 2
 #define OPEN_EXISTING 3
+#define OPEN_ALWAYS 4
 #define MOVEFILE_REPLACE_EXISTING 0x1
 #define INVALID_HANDLE_VALUE ((HANDLE)(intptr_t)-1)
+#define MAX_PATH 260
+#define FILE_TYPE_UNKNOWN 0x0
+#define FILE_TYPE_DISK 0x1
+#define FILE_TYPE_CHAR 0x2
+#define FILE_TYPE_PIPE 0x3
+#define NO_ERROR 0L
 #define ERROR_FILE_NOT_FOUND 2L
 #define ERROR_PATH_NOT_FOUND 3L
 #define ERROR_ACCESS_DENIED 5L
-#define ERROR_SHARING_VIOLATION 32L
+#define ERROR_INVALID_HANDLE 6L
 #define ERROR_WRITE_FAULT 29L
+#define ERROR_SHARING_VIOLATION 32L
+#define ERROR_FILE_EXISTS 80L
+#define ERROR_ALREADY_EXISTS 183L
+#define ERROR_FILENAME_EXCED_RANGE 206L
 struct SECURITY_ATTRIBUTES;
 struct OVERLAPPED;
 HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, SECURITY_ATTRIBUTES *security, DWORD disposition,
                    DWORD flags, HANDLE template_file);
 BOOL WriteFile(HANDLE file, const void *data, DWORD bytes, DWORD *written, OVERLAPPED *overlapped);
 BOOL CloseHandle(HANDLE handle);
+DWORD GetFileType(HANDLE file);
 BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags);
 BOOL DeleteFileA(LPCSTR name);

@@ -1,4 +1,5 @@
-// The DirectX runtime on Windows: the system's own libraries, loaded by name.
+// The DirectX runtime on Windows: the system's own libraries, loaded by name
+// from the system folder.
 // Every DirectX entry point is looked up at run time, so the library links
 // against no DirectX import library; objects are driven through the SDK's
 // interface declarations. Stateless; runs on the probe's calling thread.
@@ -6,6 +7,7 @@
 
 #include "dxprobe/dx_runtime.h"
 #include "platform/platform.h"
+#include "platform/win32/system_library.h"
 
 #include <ddraw.h>
 
@@ -29,7 +31,10 @@ IDirectDraw *ToDirectDraw(DxObject object) { return static_cast<IDirectDraw *>(T
 
 class Win32DxRuntime final : public DxRuntime {
 public:
-    DxLibrary OpenLibrary(const char *name) override { return reinterpret_cast<DxLibrary>(LoadLibraryA(name)); }
+    // The DirectX libraries are the system's: they are loaded from the system
+    // folder alone, so a file of the same name planted beside the host, in its
+    // current folder or on PATH is never loaded into it.
+    DxLibrary OpenLibrary(const char *name) override { return reinterpret_cast<DxLibrary>(LoadSystemLibrary(name)); }
 
     DxEntryPoint FindEntryPoint(DxLibrary library, const char *name) override {
         return reinterpret_cast<DxEntryPoint>(GetProcAddress(reinterpret_cast<HMODULE>(library), name));
