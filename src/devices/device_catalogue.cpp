@@ -4,7 +4,7 @@
 #include <cstring>
 #include <cwchar>
 
-#include "platform/com_ptr.h"
+#include "devices/device_monikers.h"
 #include "platform/hresult_tests.h"
 
 namespace kovic {
@@ -96,39 +96,23 @@ void ConvertDeviceName(const WCHAR *text, char (&name)[kDeviceNameBytes]) {
 }
 
 int EnumerateDevices(REFCLSID category) {
-    ComPtr<ICreateDevEnum> device_enum;
-    // Only S_OK counts.
-    if (!CallSucceededExactly(CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER,
-                                               IID_ICreateDevEnum, device_enum.ReleaseAndGetVoidAddressOf()))) {
-        return 0;
-    }
-    ComPtr<IEnumMoniker> monikers;
-    HRESULT hr = device_enum->CreateClassEnumerator(category, monikers.ReleaseAndGetAddressOf(), 0);
-    device_enum.Reset();
-    // S_FALSE is an empty category: no enumerator, nothing listed.
-    if (!CallSucceededExactly(hr) || !monikers) return 0;
-    monikers->Reset();
-
-    for (;;) {
-        ComPtr<IMoniker> moniker;
-        ULONG fetched = 0;
-        if (!CallSucceededExactly(monikers->Next(1, moniker.ReleaseAndGetAddressOf(), &fetched)) || !moniker) break;
-
-        ComPtr<IPropertyBag> bag;
-        if (CallFailed(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.ReleaseAndGetVoidAddressOf())) ||
-            !bag) {
-            continue;  // no record for a device whose properties cannot be opened
-        }
+    // The catalogue asks for the enumerator as an in-process server and takes
+    // nothing short of S_OK: a listing that is not sure of its enumerator lists
+    // nothing. It names each device from its property bag, so a device whose
+    // bag will not open gets no record (binding still counts it).
+    const MonikerWalk catalogue_walk = {CLSCTX_INPROC_SERVER, ResultTest::kExactSuccess,
+                                        /*open_property_bags=*/true};
+    const bool walked = WalkDeviceMonikers(category, catalogue_walk, [](int, IMoniker *, IPropertyBag *bag) {
         auto *record = static_cast<DeviceRecord *>(AllocateMemory(sizeof(DeviceRecord)));
-        if (record == nullptr) continue;  // skip the device rather than write through nothing
+        if (record == nullptr) return true;  // skip the device rather than write through nothing
         std::memset(record, 0, sizeof(*record));
 
         ReadStringProperty(
-            bag.Get(), L"FriendlyName",
+            bag, L"FriendlyName",
             [](const WCHAR *text, void *r) { ConvertDeviceName(text, static_cast<DeviceRecord *>(r)->friendly_name); },
             record);
         ReadStringProperty(
-            bag.Get(), L"CLSID",
+            bag, L"CLSID",
             [](const WCHAR *text, void *r) {
                 auto *rec = static_cast<DeviceRecord *>(r);
                 if (CLSIDFromString(const_cast<WCHAR *>(text), &rec->class_id) < 0) {
@@ -137,8 +121,9 @@ int EnumerateDevices(REFCLSID category) {
             },
             record);
         AppendDevice(record);
-    }
-    return 1;
+        return true;
+    });
+    return walked ? 1 : 0;
 }
 
 }  // namespace kovic

@@ -9,14 +9,15 @@
 
 namespace kovic {
 
-FrameSink *FrameSink::Create(HWND host_window) {
+// The library's own allocator, so that a sink that cannot be allocated can be
+// injected on the emulated platform.
+FrameSinkPtr FrameSink::Create(HWND host_window) {
     void *memory = AllocateMemory(sizeof(FrameSink));
     if (memory == nullptr) return nullptr;
-    return new (memory) FrameSink(host_window);
+    return FrameSinkPtr(new (memory) FrameSink(host_window));
 }
 
-void FrameSink::Destroy(FrameSink *sink) {
-    if (sink == nullptr) return;
+void FrameSinkDeleter::operator()(FrameSink *sink) const {
     sink->~FrameSink();
     FreeMemory(sink);
 }
