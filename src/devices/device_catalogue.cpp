@@ -2,7 +2,7 @@
 #include "devices/device_catalogue.h"
 
 #include <cstring>
-#include <cwchar>
+#include <string>
 
 #include "devices/device_monikers.h"
 #include "platform/hresult_tests.h"
@@ -77,7 +77,7 @@ void ConvertDeviceName(const WCHAR *text, char (&name)[kDeviceNameBytes]) {
     // whose ANSI form fits in 79 bytes. The size needed grows with the prefix,
     // so a binary search over the prefix length finds it.
     std::memset(name, 0, sizeof(name));
-    int chars = static_cast<int>(std::wcslen(text));
+    int chars = static_cast<int>(std::char_traits<WCHAR>::length(text));
     int low = 0, high = chars;
     while (low < high) {
         int mid = low + (high - low + 1) / 2;
@@ -88,8 +88,9 @@ void ConvertDeviceName(const WCHAR *text, char (&name)[kDeviceNameBytes]) {
             high = mid - 1;
         }
     }
-    // Never end between the two halves of a UTF-16 surrogate pair.
-    if (low > 0 && sizeof(WCHAR) == 2 && text[low - 1] >= 0xD800 && text[low - 1] <= 0xDBFF) --low;
+    // Never end between the two halves of a UTF-16 surrogate pair: a high
+    // (leading) surrogate at the end goes with the character it starts.
+    if (low > 0 && text[low - 1] >= 0xD800 && text[low - 1] <= 0xDBFF) --low;
     if (low == 0) return;
     int written = WideCharToMultiByte(CP_ACP, 0, text, low, name, kDeviceNameBytes - 1, nullptr, nullptr);
     if (written <= 0) std::memset(name, 0, sizeof(name));
@@ -108,11 +109,11 @@ int EnumerateDevices(REFCLSID category) {
         std::memset(record, 0, sizeof(*record));
 
         ReadStringProperty(
-            bag, L"FriendlyName",
+            bag, KOVIC_WIDE("FriendlyName"),
             [](const WCHAR *text, void *r) { ConvertDeviceName(text, static_cast<DeviceRecord *>(r)->friendly_name); },
             record);
         ReadStringProperty(
-            bag, L"CLSID",
+            bag, KOVIC_WIDE("CLSID"),
             [](const WCHAR *text, void *r) {
                 auto *rec = static_cast<DeviceRecord *>(r);
                 if (CLSIDFromString(const_cast<WCHAR *>(text), &rec->class_id) < 0) {

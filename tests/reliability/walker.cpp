@@ -111,7 +111,7 @@ std::vector<emu::SimulatedDevice> DeviceTemplates() {
     t.push_back(bagless);  // 1: not catalogued, but counted when binding
 
     emu::SimulatedDevice accent;
-    accent.friendly_name = L"Cam\u00e9ra \u00dc \u65e5";
+    accent.friendly_name = L"Cam\u00e9ra \u00dc \u65e5 \U0001F4F7";  // the last a surrogate pair in UTF-16
     accent.output_pins = {emu::SourcePin::kPreview, emu::SourcePin::kCapture};
     accent.capabilities = {Format(MEDIASUBTYPE_RGB24, 32, -24), Format(MEDIASUBTYPE_I420, 16, 12),
                            Format(MEDIASUBTYPE_RGB24, 10, 6), Format(MEDIASUBTYPE_YUY2, 16, 12)};
@@ -148,7 +148,9 @@ std::vector<emu::SimulatedDevice> DeviceTemplates() {
     t.push_back(nameless);  // 6: no name, no usable current format
 
     emu::SimulatedDevice long_name = d;
-    long_name.friendly_name = std::wstring(70, L'L') + L"\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9 tail";
+    // 76 bytes, then a character outside the Basic Multilingual Plane: its
+    // high surrogate alone would still fit, the whole pair does not.
+    long_name.friendly_name = std::wstring(70, L'L') + L"\u00e9\u00e9\u00e9\U0001F4F7\u00e9\u00e9 tail";
     long_name.capabilities = {Format(MEDIASUBTYPE_I420, 8, 8), Format(MEDIASUBTYPE_RGB24, 8, 8)};
     long_name.current_format = Format(MEDIASUBTYPE_RGB24, 8, 8);
     t.push_back(long_name);  // 7: a name too long for its buffer

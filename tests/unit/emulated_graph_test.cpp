@@ -98,7 +98,7 @@ TEST_F(EmulatedGraphTest, ObjectsCountTheirReferencesAndRefuseUnknownInterfaces)
     EXPECT_EQ(in->ConnectedTo(&peer), VFW_E_NOT_CONNECTED);
     EXPECT_EQ(peer, nullptr);
     in.Reset();
-    EXPECT_EQ(graph->AddFilter(grabber.Get(), L"again"), E_INVALIDARG) << "already in a graph";
+    EXPECT_EQ(graph->AddFilter(grabber.Get(), u"again"), E_INVALIDARG) << "already in a graph";
     EXPECT_EQ(graph.Detach()->Release(), 0u);
     EXPECT_EQ(grabber.Detach()->Release(), 0u) << "the released graph let go of its filters";
 }

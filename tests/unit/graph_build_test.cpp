@@ -352,7 +352,7 @@ TEST_F(GraphBuildTest, FirstOutputPinIsUsedEvenWhenItIsThePreviewPin) {
     ASSERT_EQ(KOVICStartPreview(h), KOVIC_OK);
     kovic::CaptureSession *s = Record(h);
     EXPECT_EQ(KOVICGetWidth(h), 640) << "the stream configuration still comes from the capture pin";
-    const wchar_t *names[] = {L"Preview", L"Capture"};
+    const std::u16string names[] = {u"Preview", u"Capture"};
     IBaseFilter *source = s->graph.device_source();
     for (int n = 0; n < 2; ++n) {
         const int refs = References(source);
@@ -362,7 +362,7 @@ TEST_F(GraphBuildTest, FirstOutputPinIsUsedEvenWhenItIsThePreviewPin) {
         PIN_INFO info;
         ASSERT_EQ(pin->QueryPinInfo(&info), S_OK);
         info.pFilter->Release();
-        EXPECT_STREQ(info.achName, names[n]);
+        EXPECT_EQ(std::u16string(info.achName), names[n]);
         IPin *peer = nullptr;
         EXPECT_EQ(pin->ConnectedTo(&peer), n == 0 ? S_OK : VFW_E_NOT_CONNECTED);
         if (peer != nullptr) peer->Release();

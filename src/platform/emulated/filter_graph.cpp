@@ -39,8 +39,8 @@ public:
         if (FAILED(injected)) return injected;
         EmuFilter *f = AsEmuFilter(filter);
         if (f == nullptr || f->graph() != nullptr) return E_INVALIDARG;  // not the model's, or already in a graph
-        if (name != nullptr && Find(name) != nullptr) return VFW_E_DUPLICATE_NAME;
-        Insert(f, name != nullptr ? std::wstring(name) : f->name());
+        if (name != nullptr && Find(WideOf(name)) != nullptr) return VFW_E_DUPLICATE_NAME;
+        Insert(f, name != nullptr ? WideOf(name) : f->name());
         return Completed(injected);
     }
 

@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <cwchar>
 
 namespace emu {
 namespace {
@@ -193,9 +192,10 @@ HRESULT STDMETHODCALLTYPE EmuPin::QueryPinInfo(PIN_INFO *info) {
     owner_->AddRef();
     info->pFilter = owner_;
     info->dir = direction_;
-    size_t chars = std::min(name_.size(), sizeof(info->achName) / sizeof(info->achName[0]) - 1);
-    std::wmemcpy(info->achName, name_.c_str(), chars);
-    info->achName[chars] = L'\0';
+    const std::u16string name = Utf16Of(name_);
+    size_t chars = std::min(name.size(), sizeof(info->achName) / sizeof(info->achName[0]) - 1);
+    std::char_traits<WCHAR>::copy(info->achName, name.c_str(), chars);
+    info->achName[chars] = u'\0';
     return Completed(injected);
 }
 
