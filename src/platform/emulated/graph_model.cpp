@@ -31,8 +31,11 @@ public:
         return QueryImpl(iid, out, {{&IID_IUnknown, this}, {&IID_IEnumPins, this}});
     }
     EMU_REFCOUNT_METHODS
+    // More than one pin asked for without a count to tell how many came is
+    // E_INVALIDARG, as DirectShow's pin enumerators answer.
     HRESULT STDMETHODCALLTYPE Next(ULONG count, IPin **out, ULONG *fetched) override {
-        if (out == nullptr || (count != 1 && fetched == nullptr)) return E_POINTER;
+        if (out == nullptr) return E_POINTER;
+        if (count > 1 && fetched == nullptr) return E_INVALIDARG;
         HRESULT injected = CheckFault(Call::EnumPinsNext);
         if (fetched) *fetched = 0;
         if (FAILED(injected)) return injected;
