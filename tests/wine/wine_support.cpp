@@ -16,6 +16,7 @@ const char kBrokenCamera[] = "Kovic Broken Camera";
 const char kShortFrameCamera[] = "Kovic Short-Frame Camera";
 const char kPreviewFirstCamera[] = "Kovic Preview-First Camera";
 const char kDefaultCamera[] = "Kovic Virtual Camera";
+const char kFarPlaneCamera[] = "Kovic Far-Plane Camera, whose name runs on past eighty bytes to end in a sign ";
 
 std::vector<std::string> CatalogueNames() {
     std::vector<std::string> names;
