@@ -44,7 +44,7 @@ std::filesystem::path Folder() {
 void BM_DeliveredFrame(benchmark::State &state) {
     const std::vector<BYTE> frame = Frame(state);
     HWND window = emu::CreateHostWindow(&IgnoreMessage, nullptr);
-    kovic::FrameSink *sink = kovic::FrameSink::Create(window);
+    kovic::FrameSinkPtr sink = kovic::FrameSink::Create(window);
     // The first delivery allocates the sink's buffer; every later one reuses it.
     sink->Arm();
     sink->BufferCB(0.0, const_cast<BYTE *>(frame.data()), static_cast<LONG>(frame.size()));
@@ -57,7 +57,7 @@ void BM_DeliveredFrame(benchmark::State &state) {
     }
     benchmark::DoNotOptimize(sink->descriptor()->data[frame.size() - 1]);
     state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(frame.size()));
-    kovic::FrameSink::Destroy(sink);
+    sink.reset();
     emu::DestroyHostWindow(window);
 }
 
@@ -75,12 +75,11 @@ void BM_MemcpyFrame(benchmark::State &state) {
 // The sink waits (no arming): every sample is dropped at the busy flag.
 void BM_DroppedSample(benchmark::State &state) {
     const std::vector<BYTE> frame = Frame(state);
-    kovic::FrameSink *sink = kovic::FrameSink::Create(nullptr);
-    ISampleGrabberCB *callback = sink;  // called through the interface, as the grabber does
+    kovic::FrameSinkPtr sink = kovic::FrameSink::Create(nullptr);
+    ISampleGrabberCB *callback = sink.get();  // called through the interface, as the grabber does
     for (auto _ : state) {
         benchmark::DoNotOptimize(callback->BufferCB(0.0, const_cast<BYTE *>(frame.data()), static_cast<LONG>(frame.size())));
     }
-    kovic::FrameSink::Destroy(sink);
 }
 
 void BM_BitmapSnapshot(benchmark::State &state) {

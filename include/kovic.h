@@ -88,12 +88,20 @@ typedef intptr_t KOVIC_SESSION;
 
 /* The frame descriptor a KOVIC_MSG_FRAME points at; read in place by the host.
  * Valid until the session closes or rebuilds its graph for another device or
- * size. On 32-bit targets the layout is fixed: offsets 0, 4, 8, 12, 16, 24, 28. */
+ * size. On 32-bit targets the layout is fixed: offsets 0, 4, 8, 12, 16, 24, 28.
+ *
+ * The bytes are the sample exactly as the device delivered it, in whatever
+ * format the connection agreed on. `length` is the number of bytes delivered,
+ * and it need not be width * |height| * 3: a device may send a short sample,
+ * the connection may have agreed on another subtype (I420, YUY2), and RGB24
+ * rows are padded to whole 32-bit words (a width of 178 gives 536-byte rows).
+ * Check `length` before reading, and never read past it; `data` is null for a
+ * frame whose buffer could not be allocated. */
 typedef struct FrameDescriptor {
     int32_t width;           /* biWidth of the connected format */
     int32_t height;          /* biHeight of the connected format, sign as stored */
     unsigned char *data;     /* the frame buffer; null until the first frame */
-    int32_t length;          /* bytes of the latest delivered frame */
+    int32_t length;          /* bytes of the latest delivered frame: check before reading */
     double sample_time;      /* start time of the latest frame, in seconds */
     volatile uint32_t busy;  /* 1: no frame wanted; 0: armed */
     uint32_t reserved;       /* always 0 */

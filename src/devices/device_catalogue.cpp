@@ -2,9 +2,9 @@
 #include "devices/device_catalogue.h"
 
 #include <cstring>
-#include <cwchar>
+#include <string>
 
-#include "platform/com_ptr.h"
+#include "devices/device_monikers.h"
 #include "platform/hresult_tests.h"
 
 namespace kovic {
@@ -77,7 +77,7 @@ void ConvertDeviceName(const WCHAR *text, char (&name)[kDeviceNameBytes]) {
     // whose ANSI form fits in 79 bytes. The size needed grows with the prefix,
     // so a binary search over the prefix length finds it.
     std::memset(name, 0, sizeof(name));
-    int chars = static_cast<int>(std::wcslen(text));
+    int chars = static_cast<int>(std::char_traits<WCHAR>::length(text));
     int low = 0, high = chars;
     while (low < high) {
         int mid = low + (high - low + 1) / 2;
@@ -88,47 +88,32 @@ void ConvertDeviceName(const WCHAR *text, char (&name)[kDeviceNameBytes]) {
             high = mid - 1;
         }
     }
-    // Never end between the two halves of a UTF-16 surrogate pair.
-    if (low > 0 && sizeof(WCHAR) == 2 && text[low - 1] >= 0xD800 && text[low - 1] <= 0xDBFF) --low;
+    // Never end between the two halves of a UTF-16 surrogate pair: a high
+    // (leading) surrogate at the end goes with the character it starts.
+    if (low > 0 && text[low - 1] >= 0xD800 && text[low - 1] <= 0xDBFF) --low;
     if (low == 0) return;
     int written = WideCharToMultiByte(CP_ACP, 0, text, low, name, kDeviceNameBytes - 1, nullptr, nullptr);
     if (written <= 0) std::memset(name, 0, sizeof(name));
 }
 
 int EnumerateDevices(REFCLSID category) {
-    ComPtr<ICreateDevEnum> device_enum;
-    // Only S_OK counts.
-    if (!CallSucceededExactly(CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER,
-                                               IID_ICreateDevEnum, device_enum.ReleaseAndGetVoidAddressOf()))) {
-        return 0;
-    }
-    ComPtr<IEnumMoniker> monikers;
-    HRESULT hr = device_enum->CreateClassEnumerator(category, monikers.ReleaseAndGetAddressOf(), 0);
-    device_enum.Reset();
-    // S_FALSE is an empty category: no enumerator, nothing listed.
-    if (!CallSucceededExactly(hr) || !monikers) return 0;
-    monikers->Reset();
-
-    for (;;) {
-        ComPtr<IMoniker> moniker;
-        ULONG fetched = 0;
-        if (!CallSucceededExactly(monikers->Next(1, moniker.ReleaseAndGetAddressOf(), &fetched)) || !moniker) break;
-
-        ComPtr<IPropertyBag> bag;
-        if (CallFailed(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.ReleaseAndGetVoidAddressOf())) ||
-            !bag) {
-            continue;  // no record for a device whose properties cannot be opened
-        }
+    // The catalogue asks for the enumerator as an in-process server and takes
+    // nothing short of S_OK: a listing that is not sure of its enumerator lists
+    // nothing. It names each device from its property bag, so a device whose
+    // bag will not open gets no record (binding still counts it).
+    const MonikerWalk catalogue_walk = {CLSCTX_INPROC_SERVER, ResultTest::kExactSuccess,
+                                        /*open_property_bags=*/true};
+    const bool walked = WalkDeviceMonikers(category, catalogue_walk, [](int, IMoniker *, IPropertyBag *bag) {
         auto *record = static_cast<DeviceRecord *>(AllocateMemory(sizeof(DeviceRecord)));
-        if (record == nullptr) continue;  // skip the device rather than write through nothing
+        if (record == nullptr) return true;  // skip the device rather than write through nothing
         std::memset(record, 0, sizeof(*record));
 
         ReadStringProperty(
-            bag.Get(), L"FriendlyName",
+            bag, KOVIC_WIDE("FriendlyName"),
             [](const WCHAR *text, void *r) { ConvertDeviceName(text, static_cast<DeviceRecord *>(r)->friendly_name); },
             record);
         ReadStringProperty(
-            bag.Get(), L"CLSID",
+            bag, KOVIC_WIDE("CLSID"),
             [](const WCHAR *text, void *r) {
                 auto *rec = static_cast<DeviceRecord *>(r);
                 if (CLSIDFromString(const_cast<WCHAR *>(text), &rec->class_id) < 0) {
@@ -137,8 +122,9 @@ int EnumerateDevices(REFCLSID category) {
             },
             record);
         AppendDevice(record);
-    }
-    return 1;
+        return true;
+    });
+    return walked ? 1 : 0;
 }
 
 }  // namespace kovic

@@ -3,7 +3,7 @@
 // to one call, so nothing survives the return; runs on the calling thread.
 #include "dxprobe/dx_probe.h"
 
-#include "dxprobe/dx_runtime.h"
+#include "platform/dx_runtime.h"
 #include "platform/hresult_tests.h"
 
 namespace kovic {

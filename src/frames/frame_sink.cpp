@@ -9,7 +9,9 @@
 
 namespace kovic {
 
-FrameSink *FrameSink::Create(HWND host_window) {
+// The library's own allocator, so that a sink that cannot be allocated can be
+// injected on the emulated platform.
+FrameSinkPtr FrameSink::Create(HWND host_window) {
     void *memory = AllocateMemory(sizeof(FrameSink));
     if (memory == nullptr) return nullptr;
     // The framework calls the sink's code until the graph and the grabber are
@@ -20,11 +22,10 @@ FrameSink *FrameSink::Create(HWND host_window) {
         FreeMemory(memory);
         return nullptr;
     }
-    return new (memory) FrameSink(host_window, module);
+    return FrameSinkPtr(new (memory) FrameSink(host_window, module));
 }
 
-void FrameSink::Destroy(FrameSink *sink) {
-    if (sink == nullptr) return;
+void FrameSinkDeleter::operator()(FrameSink *sink) const {
     LibraryModule module = sink->module_;
     sink->~FrameSink();
     FreeMemory(sink);

@@ -5,17 +5,27 @@
 // only after the grabber that calls it has been released.
 #pragma once
 
+#include <memory>
+
 #include "kovic.h"
 #include "platform/platform.h"
 
 namespace kovic {
 
+class FrameSink;
+
+// Sole ownership of a sink. Every sink is made by FrameSink::Create and
+// destroyed by this deleter: the one place sinks begin and end.
+struct FrameSinkDeleter {
+    void operator()(FrameSink *sink) const;
+};
+using FrameSinkPtr = std::unique_ptr<FrameSink, FrameSinkDeleter>;
+
 class FrameSink final : public ISampleGrabberCB {
 public:
-    // Null when the sink cannot be allocated, or the library cannot keep its
+    // Empty when the sink cannot be allocated, or the library cannot keep its
     // own module loaded for it.
-    static FrameSink *Create(HWND host_window);
-    static void Destroy(FrameSink *sink);
+    static FrameSinkPtr Create(HWND host_window);
 
     // The grabber's references do not govern the sink's life; the session does.
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **out) override;
@@ -31,6 +41,7 @@ public:
     FrameDescriptor *descriptor() { return &descriptor_; }
 
 private:
+    friend struct FrameSinkDeleter;
     FrameSink(HWND host_window, LibraryModule module);
     ~FrameSink();
 

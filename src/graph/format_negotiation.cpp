@@ -1,7 +1,11 @@
+// CaptureGraph's format negotiation: finding the capture pin's stream
+// configuration, applying the requested size (RGB24 first, then I420), and
+// answering the size and format queries. Host thread only.
 #include "graph/format_negotiation.h"
 
 #include <cstring>
 
+#include "graph/capture_graph.h"
 #include "platform/hresult_tests.h"
 #include "platform/media_type.h"
 
@@ -47,48 +51,48 @@ bool ReadFormatSize(const AM_MEDIA_TYPE &type, int32_t *width, int32_t *height) 
     return true;
 }
 
-AppliedFormat FindStreamConfig(CaptureSession *session) {
-    if (!session->device_source) return AppliedFormat::kNothing;
+AppliedFormat CaptureGraph::FindStreamConfig(GraphOwner &owner, int32_t requested_width, int32_t requested_height) {
+    if (!device_source_) return AppliedFormat::kNothing;
     // Only S_OK counts for either request.
-    HRESULT hr = session->graph_builder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Interleaved,
-                                                      session->device_source.Get(), IID_IAMStreamConfig,
-                                                      session->stream_config.ReleaseAndGetVoidAddressOf());
+    HRESULT hr = graph_builder_->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Interleaved, device_source_.Get(),
+                                               IID_IAMStreamConfig, stream_config_.ReleaseAndGetVoidAddressOf());
     if (!CallSucceededExactly(hr)) {
-        hr = session->graph_builder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video,
-                                                  session->device_source.Get(), IID_IAMStreamConfig,
-                                                  session->stream_config.ReleaseAndGetVoidAddressOf());
+        hr = graph_builder_->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, device_source_.Get(),
+                                           IID_IAMStreamConfig, stream_config_.ReleaseAndGetVoidAddressOf());
         if (!CallSucceededExactly(hr)) {
-            session->stream_config.Reset();
-            ReportError(session, "Error %x: Cannot find VCapture:IAMStreamConfig", hr);
+            stream_config_.Reset();
+            owner.ReportError("Error %x: Cannot find VCapture:IAMStreamConfig", hr);
             return AppliedFormat::kNothing;
         }
     }
-    if (session->requested_width > 0 && session->requested_height > 0) {
-        if (ApplyCaptureFormat(session, MEDIASUBTYPE_RGB24) == 1) return AppliedFormat::kRgb24;
-        if (ApplyCaptureFormat(session, MEDIASUBTYPE_I420) == 1) return AppliedFormat::kI420;
+    if (requested_width > 0 && requested_height > 0) {
+        if (ApplyCaptureFormat(MEDIASUBTYPE_RGB24, requested_width, requested_height) == 1) {
+            return AppliedFormat::kRgb24;
+        }
+        if (ApplyCaptureFormat(MEDIASUBTYPE_I420, requested_width, requested_height) == 1) {
+            return AppliedFormat::kI420;
+        }
     }
     return AppliedFormat::kNothing;
 }
 
-int ApplyCaptureFormat(CaptureSession *session, REFGUID subtype) {
-    IAMStreamConfig *config = session->stream_config.Get();
+int CaptureGraph::ApplyCaptureFormat(REFGUID subtype, int32_t width, int32_t height) {
+    IAMStreamConfig *config = stream_config_.Get();
     if (config == nullptr) return 0;
-    return FindCapability(config, session->requested_width, session->requested_height, &subtype,
-                          [config](AM_MEDIA_TYPE *type) { config->SetFormat(type); });
+    // SetFormat's own result is not tested: a refused format goes unnoticed.
+    return FindCapability(config, width, height, &subtype, [config](AM_MEDIA_TYPE *type) { config->SetFormat(type); });
 }
 
-int HasCaptureFormat(CaptureSession *session, int32_t width, int32_t height) {
-    if (!session->device_source || !session->stream_config) return 0;
-    return FindCapability(session->stream_config.Get(), width, height, nullptr, [](AM_MEDIA_TYPE *) {});
+int CaptureGraph::HasCaptureFormat(int32_t width, int32_t height) const {
+    if (!device_source_ || !stream_config_) return 0;
+    return FindCapability(stream_config_.Get(), width, height, nullptr, [](AM_MEDIA_TYPE *) {});
 }
 
-int32_t ReadCurrentFormat(CaptureSession *session, FormatDimension dimension) {
-    if (!session->device_source || !session->stream_config) return 0;
+int32_t CaptureGraph::ReadCurrentFormat(FormatDimension dimension) const {
+    if (!device_source_ || !stream_config_) return 0;
     MediaTypePtr type;
     // Only S_OK carries a format.
-    if (!CallSucceededExactly(session->stream_config->GetFormat(type.ReleaseAndGetAddressOf())) || !type.Get()) {
-        return 0;
-    }
+    if (!CallSucceededExactly(stream_config_->GetFormat(type.ReleaseAndGetAddressOf())) || !type.Get()) return 0;
     if (!IsEqualGUID(type->formattype, FORMAT_VideoInfo)) return 0;
     int32_t width, height;
     if (!ReadFormatSize(*type.Get(), &width, &height)) return 0;

@@ -676,14 +676,14 @@ HRESULT Model::Connect(GraphModel &g, PinRef out, PinRef in) {
     if (!g.in_graph[out.filter] || !g.in_graph[in.filter]) return VFW_E_NOT_IN_GRAPH;
     if (g.running) return VFW_E_NOT_STOPPED;
     if (g.peer[out.filter][static_cast<size_t>(out.pin)].valid() || g.peer[in.filter][static_cast<size_t>(in.pin)].valid()) {
-        return VFW_E_ALREADY_CONNECTED;
+        return VFW_E_CANNOT_CONNECT;
     }
     // What the output pin offers.
     emu::SimulatedFormat offered;
     if (out.filter == kSourceFilter) {
         offered = g.current;
     } else if (out.filter == kGrabberFilter) {
-        if (!g.peer[kGrabberFilter][0].valid()) return VFW_E_NO_ACCEPTABLE_TYPES;
+        if (!g.peer[kGrabberFilter][0].valid()) return VFW_E_NOT_CONNECTED;
         offered = g.connected;
     } else {
         return VFW_E_CANNOT_CONNECT;  // the model places no other filter upstream of a connect

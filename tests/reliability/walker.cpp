@@ -27,6 +27,7 @@
 #include "reference_i420.h"
 #include "scratch_files.h"
 #include "session/capture_session.h"
+#include "session/live_sessions.h"
 #include "streaming.h"
 
 namespace walk {
@@ -110,7 +111,7 @@ std::vector<emu::SimulatedDevice> DeviceTemplates() {
     t.push_back(bagless);  // 1: not catalogued, but counted when binding
 
     emu::SimulatedDevice accent;
-    accent.friendly_name = L"Cam\u00e9ra \u00dc \u65e5";
+    accent.friendly_name = L"Cam\u00e9ra \u00dc \u65e5 \U0001F4F7";  // the last a surrogate pair in UTF-16
     accent.output_pins = {emu::SourcePin::kPreview, emu::SourcePin::kCapture};
     accent.capabilities = {Format(MEDIASUBTYPE_RGB24, 32, -24), Format(MEDIASUBTYPE_I420, 16, 12),
                            Format(MEDIASUBTYPE_RGB24, 10, 6), Format(MEDIASUBTYPE_YUY2, 16, 12)};
@@ -147,7 +148,9 @@ std::vector<emu::SimulatedDevice> DeviceTemplates() {
     t.push_back(nameless);  // 6: no name, no usable current format
 
     emu::SimulatedDevice long_name = d;
-    long_name.friendly_name = std::wstring(70, L'L') + L"\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9 tail";
+    // 76 bytes, then a character outside the Basic Multilingual Plane: its
+    // high surrogate alone would still fit, the whole pair does not.
+    long_name.friendly_name = std::wstring(70, L'L') + L"\u00e9\u00e9\u00e9\U0001F4F7\u00e9\u00e9 tail";
     long_name.capabilities = {Format(MEDIASUBTYPE_I420, 8, 8), Format(MEDIASUBTYPE_RGB24, 8, 8)};
     long_name.current_format = Format(MEDIASUBTYPE_RGB24, 8, 8);
     t.push_back(long_name);  // 7: a name too long for its buffer
@@ -192,7 +195,7 @@ struct RealWindow {
     }
 };
 
-kovic::CaptureSession *Record(intptr_t handle) { return reinterpret_cast<kovic::CaptureSession *>(handle); }
+kovic::CaptureSession *Record(intptr_t handle) { return kovic::LookUpSession(handle); }
 
 const char *const kFileNames[] = {"a.bmp", "b.bmp", "missing/c.bmp", "folder"};
 constexpr int kFileChoices = 5;  // the four names and a null name
@@ -537,7 +540,7 @@ private:
             return nullptr;
         }
         kovic::CaptureSession *s = kovic::LookUpSession(slots_[static_cast<size_t>(slot)].handle);
-        return s != nullptr && s->frame_sink != nullptr ? s->frame_sink->descriptor() : nullptr;
+        return s != nullptr && s->graph.frame_sink() != nullptr ? s->graph.frame_sink()->descriptor() : nullptr;
     }
 
     static DescriptorView ViewOf(const SinkModel &k) {
@@ -711,7 +714,7 @@ private:
             case ActionKind::kDxVersion: return static_cast<int>(MirelGetDXVersion());
             case ActionKind::kDeliver: {
                 kovic::CaptureSession *s = Record(slots_[static_cast<size_t>(a.slot)].handle);
-                IBaseFilter *source = s->device_source.Get();
+                IBaseFilter *source = s->graph.device_source();
                 if (source == nullptr) return E_INVALIDARG;
                 ++stats_->frames_delivered;
                 return emu::DeliverSample(source, static_cast<REFERENCE_TIME>(a.bytes_seed % 100000000),
@@ -976,9 +979,9 @@ private:
                 *what = who + *what;
                 return false;
             }
-            if ((record->built != 0) != s.built || (record->frame_sink != nullptr) != s.sink.has_value()) {
+            if ((record->built != 0) != s.built || (record->graph.frame_sink() != nullptr) != s.sink.has_value()) {
                 *what = who + "built " + std::to_string(record->built) + " with" +
-                        (record->frame_sink ? "" : "out") + " a sink; model " + (s.built ? "built" : "not built");
+                        (record->graph.frame_sink() ? "" : "out") + " a sink; model " + (s.built ? "built" : "not built");
                 return false;
             }
             if (std::string(record->last_error) != s.last_error) {
@@ -999,7 +1002,7 @@ private:
                     return false;
                 }
             }
-            if (s.sink && !CheckDescriptor(*s.sink, record->frame_sink->descriptor(), what)) {
+            if (s.sink && !CheckDescriptor(*s.sink, record->graph.frame_sink()->descriptor(), what)) {
                 *what = who + *what;
                 return false;
             }

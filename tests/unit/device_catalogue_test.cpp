@@ -103,6 +103,19 @@ TEST_F(DeviceCatalogueTest, LongNamesAreCutAtACharacterBoundaryWithinEightyBytes
     for (size_t i = 0; i < cut.size(); i += 3) EXPECT_EQ(static_cast<unsigned char>(cut[i]), 0xE2);
 }
 
+// WCHAR is UTF-16: a character outside the Basic Multilingual Plane is a
+// surrogate pair (four bytes in the emulated ANSI code page, UTF-8), and a
+// cut never leaves its first half behind, even where that half alone (as
+// U+FFFD, three bytes) would still fit.
+TEST_F(DeviceCatalogueTest, LongNamesAreNeverCutInsideASurrogatePair) {
+    const std::wstring camera = L"\U0001F4F7";
+    CreateWith({Named((std::wstring(76, L'x') + camera + L"y").c_str()),
+                Named((std::wstring(75, L'x') + camera + L"y").c_str()), Named((L"Cam " + camera).c_str())});
+    EXPECT_EQ(NameAt(0), std::string(76, 'x')) << "the pair does not fit: it goes whole";
+    EXPECT_EQ(NameAt(1), std::string(75, 'x') + "\xF0\x9F\x93\xB7") << "the pair fits in the 79 bytes";
+    EXPECT_EQ(NameAt(2), "Cam \xF0\x9F\x93\xB7") << "a short name converts whole";
+}
+
 TEST_F(DeviceCatalogueTest, EnumerationFailuresLeaveWhatWasListed) {
     emu::ClearDevices();
     emu::RegisterDevice(Named(L"A"));

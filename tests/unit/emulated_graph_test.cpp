@@ -1,6 +1,7 @@
-// The emulated filter graph's own contracts, the ones the library relies on:
-// reference counts (each last Release returns 0), out pointers, pin connection
-// rules, stream configuration and the sample grabber's callback reference.
+// The emulated filter graph beyond the contract it shares with Windows
+// (tests/contract/): the names it gives filters, the converting filter its
+// Connect places, samples pushed through the chain by hand, one-shot mode and
+// runs made to fail.
 #include <vector>
 
 #include "platform/com_ptr.h"
@@ -72,133 +73,23 @@ protected:
     }
 };
 
-TEST_F(EmulatedGraphTest, ObjectsCountTheirReferencesAndRefuseUnknownInterfaces) {
-    auto graph = Create<IGraphBuilder>(CLSID_FilterGraph, IID_IGraphBuilder);
-    auto grabber = Create<IBaseFilter>(CLSID_SampleGrabber, IID_IBaseFilter);
-    EXPECT_EQ(graph->AddFilter(nullptr, nullptr), E_POINTER);
-    void *out = &out;
-    EXPECT_EQ(graph->QueryInterface(IID_ISampleGrabber, &out), E_NOINTERFACE);
-    EXPECT_EQ(out, nullptr);
-    void *unknown = nullptr;
-    EXPECT_EQ(CoCreateInstance(CLSID_NullRenderer, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder, &unknown),
-              E_NOINTERFACE);
-    EXPECT_EQ(unknown, nullptr);
-
-    EXPECT_EQ(graph->AddFilter(grabber.Get(), nullptr), S_OK);
-    EXPECT_EQ(grabber->AddRef(), 3u) << "the graph holds a reference";
-    grabber->Release();
-    // A pin counts on its filter; pin information hands out a filter reference.
-    ComPtr<IPin> in = PinAt(grabber.Get(), 0);
-    PIN_INFO info;
-    ASSERT_EQ(in->QueryPinInfo(&info), S_OK);
-    EXPECT_EQ(info.pFilter, grabber.Get());
-    EXPECT_EQ(info.dir, PINDIR_INPUT);
-    EXPECT_EQ(info.pFilter->Release(), 3u);
-    IPin *peer = in.Get();
-    EXPECT_EQ(in->ConnectedTo(&peer), VFW_E_NOT_CONNECTED);
-    EXPECT_EQ(peer, nullptr);
-    in.Reset();
-    EXPECT_EQ(graph->AddFilter(grabber.Get(), L"again"), E_INVALIDARG) << "already in a graph";
-    EXPECT_EQ(graph.Detach()->Release(), 0u);
-    EXPECT_EQ(grabber.Detach()->Release(), 0u) << "the released graph let go of its filters";
-}
-
-TEST_F(EmulatedGraphTest, PinEnumerationFetchesAndResets) {
-    auto grabber = Create<IBaseFilter>(CLSID_SampleGrabber, IID_IBaseFilter);
-    ComPtr<IEnumPins> pins;
-    ASSERT_EQ(grabber->EnumPins(pins.ReleaseAndGetAddressOf()), S_OK);
-    IPin *fetched[3] = {};
-    ULONG count = 9;
-    EXPECT_EQ(pins->Next(3, fetched, &count), S_FALSE);
-    ASSERT_EQ(count, 2u);
-    PIN_DIRECTION dirs[2];
-    for (int i = 0; i < 2; ++i) {
-        EXPECT_EQ(fetched[i]->QueryDirection(&dirs[i]), S_OK);
-        fetched[i]->Release();
-    }
-    EXPECT_EQ(dirs[0], PINDIR_INPUT);
-    EXPECT_EQ(dirs[1], PINDIR_OUTPUT);
-    EXPECT_EQ(pins->Next(1, fetched, &count), S_FALSE);
-    EXPECT_EQ(count, 0u);
-    EXPECT_EQ(pins->Next(2, fetched, nullptr), E_POINTER);
-    ASSERT_EQ(pins->Reset(), S_OK);
-    EXPECT_EQ(pins->Next(1, fetched, nullptr), S_OK);
-    fetched[0]->Release();
-}
-
-TEST_F(EmulatedGraphTest, StreamConfigurationFollowsItsContract) {
-    emu::SimulatedDevice device = Named(L"Cam");
-    device.output_pins = {emu::SourcePin::kPreview, emu::SourcePin::kCapture};
-    emu::RegisterDevice(device);
-    ComPtr<IBaseFilter> source = BindDevice(0);
-    auto builder = Create<ICaptureGraphBuilder2>(CLSID_CaptureGraphBuilder2, IID_ICaptureGraphBuilder2);
-    ComPtr<IAMStreamConfig> config;
-    EXPECT_EQ(builder->FindInterface(&PIN_CATEGORY_PREVIEW, &MEDIATYPE_Video, source.Get(), IID_IAMStreamConfig,
-                                     config.ReleaseAndGetVoidAddressOf()),
-              E_NOINTERFACE);
-    EXPECT_FALSE(config);
-    EXPECT_EQ(builder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Interleaved, source.Get(), IID_IAMStreamConfig,
-                                     config.ReleaseAndGetVoidAddressOf()),
-              E_NOINTERFACE);
-    ASSERT_EQ(builder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, source.Get(), IID_IAMStreamConfig,
-                                     config.ReleaseAndGetVoidAddressOf()),
-              S_OK);
-    EXPECT_EQ(builder->FindInterface(&PIN_CATEGORY_CAPTURE, nullptr, nullptr, IID_IAMStreamConfig,
-                                     config.ReleaseAndGetVoidAddressOf()),
-              E_POINTER);
-    ASSERT_EQ(builder->FindInterface(&PIN_CATEGORY_CAPTURE, nullptr, source.Get(), IID_IAMStreamConfig,
-                                     config.ReleaseAndGetVoidAddressOf()),
-              S_OK);
-
-    int count = 0, size = 0;
-    ASSERT_EQ(config->GetNumberOfCapabilities(&count, &size), S_OK);
-    EXPECT_EQ(count, 3);
-    EXPECT_EQ(size, 128);
-    BYTE caps[128];
-    kovic::MediaTypePtr type;
-    EXPECT_EQ(config->GetStreamCaps(count, type.ReleaseAndGetAddressOf(), caps), S_FALSE) << "past the end";
-    EXPECT_EQ(type.Get(), nullptr);
-    EXPECT_EQ(config->GetStreamCaps(-1, type.ReleaseAndGetAddressOf(), caps), E_INVALIDARG);
-    ASSERT_EQ(config->GetStreamCaps(2, type.ReleaseAndGetAddressOf(), caps), S_OK);
-    EXPECT_TRUE(IsEqualGUID(*reinterpret_cast<const GUID *>(caps), FORMAT_VideoInfo));
-    ASSERT_EQ(type->cbFormat, sizeof(VIDEOINFOHEADER));
-    const auto *header = reinterpret_cast<const VIDEOINFOHEADER *>(type->pbFormat);
-    EXPECT_EQ(header->bmiHeader.biWidth, 320);
-    EXPECT_EQ(header->bmiHeader.biSizeImage, 320u * 240 * 3);
-    EXPECT_EQ(header->AvgTimePerFrame, 333333);
-
-    // GetFormat gives what SetFormat stored; a size not offered is refused.
-    EXPECT_EQ(config->SetFormat(type.Get()), S_OK);
-    kovic::MediaTypePtr current;
-    ASSERT_EQ(config->GetFormat(current.ReleaseAndGetAddressOf()), S_OK);
-    EXPECT_EQ(reinterpret_cast<const VIDEOINFOHEADER *>(current->pbFormat)->bmiHeader.biHeight, 240);
-    reinterpret_cast<VIDEOINFOHEADER *>(type->pbFormat)->bmiHeader.biWidth = 800;
-    EXPECT_EQ(config->SetFormat(type.Get()), VFW_E_INVALIDMEDIATYPE);
-    EXPECT_EQ(config->SetFormat(nullptr), E_POINTER);
-    config.Reset();
-    EXPECT_EQ(source.Detach()->Release(), 0u);
-}
-
-TEST_F(EmulatedGraphTest, ConnectionRules) {
+// The emulated graph names the filters it holds and stays stopped when a run
+// is made to fail.
+TEST_F(EmulatedGraphTest, FilterNamesAndAFailedRun) {
     emu::RegisterDevice(Named(L"Cam"));
     auto graph = Create<IGraphBuilder>(CLSID_FilterGraph, IID_IGraphBuilder);
     ComPtr<IBaseFilter> source = BindDevice(0);
     auto grabber = Create<IBaseFilter>(CLSID_SampleGrabber, IID_IBaseFilter);
     auto renderer = Create<IBaseFilter>(CLSID_NullRenderer, IID_IBaseFilter);
-    ComPtr<IPin> source_out = PinAt(source.Get(), 0);
-    ComPtr<IPin> grabber_in = PinAt(grabber.Get(), 0);
-    ComPtr<IPin> grabber_out = PinAt(grabber.Get(), 1);
-    ComPtr<IPin> renderer_in = PinAt(renderer.Get(), 0);
-
-    EXPECT_EQ(graph->Connect(source_out.Get(), grabber_in.Get()), VFW_E_NOT_IN_GRAPH);
     for (IBaseFilter *f : {source.Get(), grabber.Get(), renderer.Get()}) ASSERT_EQ(graph->AddFilter(f, nullptr), S_OK);
-    EXPECT_EQ(graph->Connect(grabber_out.Get(), renderer_in.Get()), VFW_E_CANNOT_CONNECT) << "the grabber's input first";
-    EXPECT_EQ(graph->Connect(grabber_in.Get(), source_out.Get()), VFW_E_INVALID_DIRECTION);
-    ASSERT_EQ(graph->Connect(source_out.Get(), grabber_in.Get()), S_OK);
-    EXPECT_EQ(graph->Connect(source_out.Get(), renderer_in.Get()), VFW_E_ALREADY_CONNECTED);
-    ASSERT_EQ(graph->Connect(grabber_out.Get(), renderer_in.Get()), S_OK);
+    ASSERT_EQ(graph->Connect(PinAt(source.Get(), 0).Get(), PinAt(grabber.Get(), 0).Get()), S_OK);
+    ASSERT_EQ(graph->Connect(PinAt(grabber.Get(), 1).Get(), PinAt(renderer.Get(), 0).Get()), S_OK);
     EXPECT_EQ(emu::FilterNames(graph.Get()),
               (std::vector<std::wstring>{L"Cam", L"Sample Grabber", L"Null Renderer"}));
+    auto other = Create<IBaseFilter>(CLSID_NullRenderer, IID_IBaseFilter);
+    EXPECT_EQ(graph->AddFilter(other.Get(), u"Cam"), VFW_E_DUPLICATE_NAME);
+    ASSERT_EQ(graph->AddFilter(other.Get(), nullptr), S_OK);
+    EXPECT_EQ(emu::FilterNames(graph.Get()).back(), L"Null Renderer 1") << "made unique";
 
     ComPtr<IMediaControl> control;
     ASSERT_EQ(graph->QueryInterface(IID_IMediaControl, control.ReleaseAndGetVoidAddressOf()), S_OK);
@@ -206,26 +97,11 @@ TEST_F(EmulatedGraphTest, ConnectionRules) {
     EXPECT_EQ(control->Run(), E_FAIL);
     EXPECT_EQ(emu::StateOf(graph.Get()), emu::GraphState::kStopped);
     ASSERT_EQ(control->Run(), S_OK);
-    EXPECT_EQ(graph->Disconnect(grabber_in.Get()), VFW_E_NOT_STOPPED);
-    EXPECT_EQ(graph->RemoveFilter(renderer.Get()), VFW_E_NOT_STOPPED);
+    EXPECT_EQ(emu::StateOf(graph.Get()), emu::GraphState::kRunning);
     ASSERT_EQ(control->Stop(), S_OK);
-
-    // Disconnect breaks one side only.
-    EXPECT_EQ(graph->Disconnect(grabber_in.Get()), S_OK);
-    EXPECT_EQ(graph->Disconnect(grabber_in.Get()), S_FALSE);
-    ComPtr<IPin> peer;
-    EXPECT_EQ(source_out->ConnectedTo(peer.ReleaseAndGetAddressOf()), S_OK);
-    EXPECT_EQ(peer.Get(), grabber_in.Get());
-    // Removing a filter breaks both sides of its connections.
-    ASSERT_EQ(graph->RemoveFilter(renderer.Get()), S_OK);
-    EXPECT_EQ(grabber_out->ConnectedTo(peer.ReleaseAndGetAddressOf()), VFW_E_NOT_CONNECTED);
-    EXPECT_EQ(graph->RemoveFilter(renderer.Get()), E_FAIL) << "no longer in the graph";
-    source_out.Reset();
-    grabber_in.Reset();
-    grabber_out.Reset();
-    renderer_in.Reset();
     control.Reset();
     EXPECT_EQ(graph.Detach()->Release(), 0u);
+    EXPECT_EQ(other.Detach()->Release(), 0u);
     EXPECT_EQ(renderer.Detach()->Release(), 0u);
     EXPECT_EQ(grabber.Detach()->Release(), 0u);
     EXPECT_EQ(source.Detach()->Release(), 0u);

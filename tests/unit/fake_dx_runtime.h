@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "dxprobe/dx_runtime.h"
+#include "platform/dx_runtime.h"
 
 namespace kovic_test {
 

@@ -6,13 +6,14 @@
 #include "frames/frame_sink.h"
 #include "platform/media_type.h"
 #include "session/capture_session.h"
+#include "session/live_sessions.h"
 #include "support/emulated_fixture.h"
 
 using kovic_test::EmulatedTest;
 
 namespace {
 
-kovic::CaptureSession *Record(KOVIC_SESSION h) { return reinterpret_cast<kovic::CaptureSession *>(h); }
+kovic::CaptureSession *Record(KOVIC_SESSION h) { return kovic::LookUpSession(h); }
 
 // A format type that is not FORMAT_VideoInfo.
 const GUID kOtherFormatType = {0x12345678, 0x1, 0x2, {3, 4, 5, 6, 7, 8, 9, 10}};
@@ -33,11 +34,11 @@ protected:
     // The device's current format as its stream configuration reports it.
     static emu::SimulatedFormat Current(KOVIC_SESSION h) {
         kovic::MediaTypePtr type;
-        EXPECT_EQ(Record(h)->stream_config->GetFormat(type.ReleaseAndGetAddressOf()), S_OK);
+        EXPECT_EQ(Record(h)->graph.stream_config()->GetFormat(type.ReleaseAndGetAddressOf()), S_OK);
         const auto *header = reinterpret_cast<const VIDEOINFOHEADER *>(type->pbFormat);
         return {type->subtype, header->bmiHeader.biWidth, header->bmiHeader.biHeight};
     }
-    static const FrameDescriptor &Frame(KOVIC_SESSION h) { return *Record(h)->frame_sink->descriptor(); }
+    static const FrameDescriptor &Frame(KOVIC_SESSION h) { return *Record(h)->graph.frame_sink()->descriptor(); }
 };
 
 TEST_F(FormatNegotiationTest, Rgb24IsAppliedBeforeI420) {
@@ -208,7 +209,7 @@ TEST_F(FormatNegotiationTest, TheQueryGateBuildsOnceAndNeverRebuilds) {
     ASSERT_EQ(KOVICStartPreview(h), 1);
     EXPECT_GT(emu::CallCount(emu::Call::CoCreateInstance), 0);
     EXPECT_EQ(KOVICGetWidth(h), 320);
-    EXPECT_EQ(emu::FilterNames(Record(h)->filter_graph.Get()).at(0), L"B");
+    EXPECT_EQ(emu::FilterNames(Record(h)->graph.filter_graph()).at(0), L"B");
     KOVICClose(h);
 }
 

@@ -8,6 +8,7 @@
 
 #include "frames/frame_sink.h"
 #include "session/capture_session.h"
+#include "session/live_sessions.h"
 #include "support/emulated_fixture.h"
 
 using kovic_test::EmulatedTest;
@@ -40,8 +41,8 @@ TEST_F(FrameDeliveryThreadsTest, OneFramePerArmingWhileAnotherThreadDelivers) {
         &host);
     KOVIC_SESSION h = KOVICOpen(window);
     ASSERT_EQ(KOVICStartPreview(h), 1);
-    IBaseFilter *source = reinterpret_cast<kovic::CaptureSession *>(h)->device_source.Get();
-    IBaseFilter *renderer = reinterpret_cast<kovic::CaptureSession *>(h)->null_renderer.Get();
+    IBaseFilter *source = kovic::LookUpSession(h)->graph.device_source();
+    IBaseFilter *renderer = kovic::LookUpSession(h)->graph.null_renderer();
 
     std::atomic<bool> stopped{false};
     std::atomic<int> refused{0};

@@ -6,6 +6,7 @@
 
 #include "frames/frame_sink.h"
 #include "session/capture_session.h"
+#include "session/live_sessions.h"
 #include "support/emulated_fixture.h"
 
 using kovic::FrameSink;
@@ -17,12 +18,12 @@ namespace {
 class FrameSinkTest : public EmulatedTest {
 protected:
     void TearDown() override {
-        FrameSink::Destroy(sink_);
+        sink_.reset();
         EmulatedTest::TearDown();
     }
     FrameSink *MakeSink(HWND window) {
         sink_ = FrameSink::Create(window);
-        return sink_;
+        return sink_.get();
     }
     // Delivers `length` bytes of `fill`.
     static void Deliver(FrameSink *sink, double time, int length, unsigned char fill) {
@@ -37,7 +38,7 @@ protected:
             if (m.message == KOVIC_MSG_FRAME) frames.push_back(m);
         return frames;
     }
-    FrameSink *sink_ = nullptr;
+    kovic::FrameSinkPtr sink_;
 };
 
 TEST_F(FrameSinkTest, OneFramePerArming) {
@@ -140,11 +141,10 @@ TEST_F(FrameSinkTest, AFailedPostLeavesTheSinkWaiting) {
     // A window that is gone refuses the post the same way.
     HWND gone = emu::CreateHostWindow([](HWND, UINT, WPARAM, LPARAM, void *) -> LRESULT { return 0; }, nullptr);
     emu::DestroyHostWindow(gone);
-    FrameSink *orphan = FrameSink::Create(gone);
+    kovic::FrameSinkPtr orphan = FrameSink::Create(gone);
     orphan->Arm();
-    Deliver(orphan, 0, 16, 4);
+    Deliver(orphan.get(), 0, 16, 4);
     EXPECT_EQ(orphan->descriptor()->busy, 1u);
-    FrameSink::Destroy(orphan);
 }
 
 // The sink answers COM like an object that is not reference counted.
@@ -186,7 +186,7 @@ TEST_F(FrameSinkTest, DescriptorLayout) {
 
 class FrameDeliveryTest : public EmulatedTest {
 protected:
-    kovic::CaptureSession *Record(KOVIC_SESSION h) { return reinterpret_cast<kovic::CaptureSession *>(h); }
+    kovic::CaptureSession *Record(KOVIC_SESSION h) { return kovic::LookUpSession(h); }
     std::vector<const FrameDescriptor *> Frames(RecordingWindow &window) {
         emu::PumpMessages(window.handle());
         std::vector<const FrameDescriptor *> frames;
@@ -201,8 +201,8 @@ TEST_F(FrameDeliveryTest, SamplesFromTheDeviceReachTheHostUnderTheHandshake) {
     RecordingWindow window;
     KOVIC_SESSION h = KOVICOpen(window.as_arg());
     ASSERT_EQ(KOVICStartPreview(h), 1);
-    IBaseFilter *source = Record(h)->device_source.Get();
-    IBaseFilter *renderer = Record(h)->null_renderer.Get();
+    IBaseFilter *source = Record(h)->graph.device_source();
+    IBaseFilter *renderer = Record(h)->graph.null_renderer();
     std::vector<BYTE> frame(640 * 480 * 3);
     for (size_t i = 0; i < frame.size(); ++i) frame[i] = static_cast<BYTE>(i * 7);
 
@@ -214,7 +214,7 @@ TEST_F(FrameDeliveryTest, SamplesFromTheDeviceReachTheHostUnderTheHandshake) {
     auto frames = Frames(window);
     ASSERT_EQ(frames.size(), 1u);
     const FrameDescriptor *d = frames[0];
-    EXPECT_EQ(d, Record(h)->frame_sink->descriptor());
+    EXPECT_EQ(d, Record(h)->graph.frame_sink()->descriptor());
     EXPECT_EQ(d->width, 640);
     EXPECT_EQ(d->height, 480);
     EXPECT_DOUBLE_EQ(d->sample_time, 1.5);
@@ -250,7 +250,7 @@ TEST_F(FrameDeliveryTest, FramesArriveInTheConnectedFormat) {
     KOVIC_SESSION h = KOVICOpen(window.as_arg());
     ASSERT_EQ(KOVICStartPreview(h), 1);
     KOVICGetFrameCall(h);
-    ASSERT_EQ(emu::DeliverSample(Record(h)->device_source.Get(), 0, frame.data(), static_cast<LONG>(frame.size())),
+    ASSERT_EQ(emu::DeliverSample(Record(h)->graph.device_source(), 0, frame.data(), static_cast<LONG>(frame.size())),
               S_OK);
     auto frames = Frames(window);
     ASSERT_EQ(frames.size(), 1u);
@@ -265,7 +265,7 @@ TEST_F(FrameDeliveryTest, FramesArriveInTheConnectedFormat) {
     KOVICSelectDevice(h, 1);
     ASSERT_EQ(KOVICStartPreview(h), 1);
     KOVICGetFrameCall(h);
-    ASSERT_EQ(emu::DeliverSample(Record(h)->device_source.Get(), 0, frame.data(), static_cast<LONG>(frame.size())),
+    ASSERT_EQ(emu::DeliverSample(Record(h)->graph.device_source(), 0, frame.data(), static_cast<LONG>(frame.size())),
               S_OK);
     frames = Frames(window);
     ASSERT_EQ(frames.size(), 1u);

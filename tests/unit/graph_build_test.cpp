@@ -7,8 +7,9 @@
 
 #include "frames/frame_sink.h"
 #include "graph/chain_connection.h"
-#include "graph/graph_assembly.h"
 #include "session/capture_session.h"
+#include "session/live_sessions.h"
+#include "support/capture_graph_peer.h"
 #include "support/emulated_fixture.h"
 
 using kovic_test::EmulatedTest;
@@ -16,24 +17,30 @@ using kovic_test::RecordingWindow;
 
 namespace {
 
-kovic::CaptureSession *Record(KOVIC_SESSION h) { return reinterpret_cast<kovic::CaptureSession *>(h); }
+kovic::CaptureSession *Record(KOVIC_SESSION h) { return kovic::LookUpSession(h); }
 
 // A session after a failed build: no graph, no platform object, no sink.
 void ExpectEmpty(KOVIC_SESSION h) {
     kovic::CaptureSession *s = Record(h);
     EXPECT_EQ(s->built, 0);
     EXPECT_EQ(s->previewing, 0);
-    EXPECT_FALSE(s->graph_builder);
-    EXPECT_FALSE(s->filter_graph);
-    EXPECT_FALSE(s->stream_config);
-    EXPECT_FALSE(s->device_source);
-    EXPECT_FALSE(s->sample_grabber);
-    EXPECT_FALSE(s->null_renderer);
-    EXPECT_EQ(s->frame_sink, nullptr);
+    EXPECT_FALSE(s->graph.graph_builder());
+    EXPECT_FALSE(s->graph.filter_graph());
+    EXPECT_FALSE(s->graph.stream_config());
+    EXPECT_FALSE(s->graph.device_source());
+    EXPECT_FALSE(s->graph.sample_grabber());
+    EXPECT_FALSE(s->graph.null_renderer());
+    EXPECT_EQ(s->graph.frame_sink(), nullptr);
     EXPECT_EQ(KOVICGetFrameCall(h), KOVIC_E_NO_FRAME_SINK);
 }
 
-std::vector<std::wstring> FiltersOf(KOVIC_SESSION h) { return emu::FilterNames(Record(h)->filter_graph.Get()); }
+// The reference count an object reports, without changing it.
+int References(IUnknown *object) {
+    object->AddRef();
+    return static_cast<int>(object->Release());
+}
+
+std::vector<std::wstring> FiltersOf(KOVIC_SESSION h) { return emu::FilterNames(Record(h)->graph.filter_graph()); }
 
 class GraphBuildTest : public EmulatedTest {};
 
@@ -291,35 +298,35 @@ TEST_F(GraphBuildTest, AssemblyStepsOnTheirOwn) {
     CreateWith({Named(L"Cam")});
     KOVIC_SESSION h = KOVICOpen(nullptr);
     kovic::CaptureSession *s = Record(h);
-    EXPECT_EQ(kovic::AddCaptureFilters(s), KOVIC_E_NO_FILTER_GRAPH);
+    EXPECT_EQ(s->graph.AddCaptureFilters(s->selected_device), KOVIC_E_NO_FILTER_GRAPH);
 
     // A builder already in the session is reused: only the graph is created.
     ASSERT_EQ(CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, CLSCTX_INPROC_SERVER, IID_ICaptureGraphBuilder2,
-                               s->graph_builder.ReleaseAndGetVoidAddressOf()),
+                               kovic::CaptureGraphTestPeer::graph_builder(s->graph).ReleaseAndGetVoidAddressOf()),
               S_OK);
-    ICaptureGraphBuilder2 *builder = s->graph_builder.Get();
+    ICaptureGraphBuilder2 *builder = s->graph.graph_builder();
     emu::ResetCallCounts();
-    ASSERT_EQ(kovic::CreateGraphObjects(s), KOVIC_OK);
+    ASSERT_EQ(s->graph.CreateGraphObjects(*s), KOVIC_OK);
     EXPECT_EQ(emu::CallCount(emu::Call::CoCreateInstance), 1);
-    EXPECT_EQ(s->graph_builder.Get(), builder);
+    EXPECT_EQ(s->graph.graph_builder(), builder);
     // Both present: nothing is created, but a builder takes one graph only, so
     // handing it the graph again fails as it does on Windows.
     emu::ResetCallCounts();
-    EXPECT_EQ(kovic::CreateGraphObjects(s), KOVIC_E_SET_FILTER_GRAPH);
+    EXPECT_EQ(s->graph.CreateGraphObjects(*s), KOVIC_E_SET_FILTER_GRAPH);
     EXPECT_EQ(emu::CallCount(emu::Call::CoCreateInstance), 0);
     EXPECT_STREQ(s->last_error, "Cannot give graph to builder");
-    EXPECT_FALSE(s->filter_graph);
-    EXPECT_FALSE(s->graph_builder);
+    EXPECT_FALSE(s->graph.filter_graph());
+    EXPECT_FALSE(s->graph.graph_builder());
 
     // A failed step keeps what was made before it, for the caller to release.
-    ASSERT_EQ(kovic::CreateGraphObjects(s), KOVIC_OK);
+    ASSERT_EQ(s->graph.CreateGraphObjects(*s), KOVIC_OK);
     emu::FailCall(emu::Call::CoCreateInstance, E_FAIL, 1, &CLSID_NullRenderer);
-    EXPECT_EQ(kovic::AddCaptureFilters(s), KOVIC_E_CREATE_NULL_RENDERER);
-    EXPECT_TRUE(s->device_source);
-    EXPECT_TRUE(s->sample_grabber);
-    EXPECT_FALSE(s->null_renderer);
-    EXPECT_EQ(kovic::ReleaseGraph(s), 1);
-    EXPECT_EQ(kovic::ReleaseGraph(s), 1) << "a second release finds everything absent";
+    EXPECT_EQ(s->graph.AddCaptureFilters(s->selected_device), KOVIC_E_CREATE_NULL_RENDERER);
+    EXPECT_TRUE(s->graph.device_source());
+    EXPECT_TRUE(s->graph.sample_grabber());
+    EXPECT_FALSE(s->graph.null_renderer());
+    EXPECT_EQ(s->graph.ReleaseGraph(), 1);
+    EXPECT_EQ(s->graph.ReleaseGraph(), 1) << "a second release finds everything absent";
     ExpectEmpty(h);
     KOVICClose(h);
 }
@@ -348,20 +355,25 @@ TEST_F(GraphBuildTest, FirstOutputPinIsUsedEvenWhenItIsThePreviewPin) {
     ASSERT_EQ(KOVICStartPreview(h), KOVIC_OK);
     kovic::CaptureSession *s = Record(h);
     EXPECT_EQ(KOVICGetWidth(h), 640) << "the stream configuration still comes from the capture pin";
-    const wchar_t *names[] = {L"Preview", L"Capture"};
+    const std::u16string names[] = {u"Preview", u"Capture"};
+    IBaseFilter *source = s->graph.device_source();
     for (int n = 0; n < 2; ++n) {
-        IPin *pin = kovic::GetPin(s->device_source.Get(), PINDIR_OUTPUT, n);
-        ASSERT_NE(pin, nullptr);
+        const int refs = References(source);
+        kovic::ComPtr<IPin> pin = kovic::GetPin(source, PINDIR_OUTPUT, n);
+        ASSERT_TRUE(pin);
+        EXPECT_EQ(References(source), refs + 1) << "the pin comes with a reference of its own";
         PIN_INFO info;
         ASSERT_EQ(pin->QueryPinInfo(&info), S_OK);
         info.pFilter->Release();
-        EXPECT_STREQ(info.achName, names[n]);
+        EXPECT_EQ(std::u16string(info.achName), names[n]);
         IPin *peer = nullptr;
         EXPECT_EQ(pin->ConnectedTo(&peer), n == 0 ? S_OK : VFW_E_NOT_CONNECTED);
         if (peer != nullptr) peer->Release();
+        pin.Reset();
+        EXPECT_EQ(References(source), refs);
     }
-    EXPECT_EQ(kovic::GetPin(s->device_source.Get(), PINDIR_OUTPUT, 2), nullptr);
-    EXPECT_EQ(kovic::GetPin(s->device_source.Get(), PINDIR_INPUT, 0), nullptr);
+    EXPECT_FALSE(kovic::GetPin(source, PINDIR_OUTPUT, 2));
+    EXPECT_FALSE(kovic::GetPin(source, PINDIR_INPUT, 0));
     KOVICClose(h);
 }
 
@@ -377,26 +389,26 @@ TEST_F(GraphBuildTest, TeardownThroughAConvertingFilter) {
     kovic::CaptureSession *s = Record(h);
     EXPECT_EQ(FiltersOf(h),
               (std::vector<std::wstring>{L"Cam", L"Sample Grabber", L"Null Renderer", L"Colour Converter"}));
-    FrameDescriptor *frame = s->frame_sink->descriptor();
+    FrameDescriptor *frame = s->graph.frame_sink()->descriptor();
     EXPECT_EQ(frame->width, 640);
     EXPECT_EQ(frame->height, 480);
 
     const int live = emu::LiveComObjects();
-    kovic::TearDownGraph(s);
+    s->graph.TearDownGraph(*s);
     EXPECT_EQ(s->built, 0);
     EXPECT_EQ(FiltersOf(h), std::vector<std::wstring>{L"Cam"});
     EXPECT_EQ(emu::LiveComObjects(), live - 1) << "the converter, held by the graph alone, is gone";
-    for (IBaseFilter *f : {s->device_source.Get(), s->sample_grabber.Get(), s->null_renderer.Get()}) {
+    for (IBaseFilter *f : {s->graph.device_source(), s->graph.sample_grabber(), s->graph.null_renderer()}) {
         for (PIN_DIRECTION d : {PINDIR_INPUT, PINDIR_OUTPUT}) {
-            IPin *pin = kovic::GetPin(f, d, 0);
-            if (pin == nullptr) continue;
+            kovic::ComPtr<IPin> pin = kovic::GetPin(f, d, 0);
+            if (!pin) continue;
             IPin *peer = reinterpret_cast<IPin *>(1);
             EXPECT_EQ(pin->ConnectedTo(&peer), VFW_E_NOT_CONNECTED);
             EXPECT_EQ(peer, nullptr);
         }
     }
-    EXPECT_TRUE(s->frame_sink != nullptr) << "the sink lives until the graph is released";
-    kovic::ReleaseGraph(s);
+    EXPECT_TRUE(s->graph.frame_sink() != nullptr) << "the sink lives until the graph is released";
+    s->graph.ReleaseGraph();
     KOVICClose(h);
 }
 
@@ -405,18 +417,18 @@ TEST_F(GraphBuildTest, TeardownAfterAFailedConnectRemovesNothing) {
     CreateWith({Named(L"Cam")});
     KOVIC_SESSION h = KOVICOpen(nullptr);
     kovic::CaptureSession *s = Record(h);
-    ASSERT_EQ(kovic::CreateGraphObjects(s), KOVIC_OK);
-    ASSERT_EQ(kovic::AddCaptureFilters(s), KOVIC_OK);
+    ASSERT_EQ(s->graph.CreateGraphObjects(*s), KOVIC_OK);
+    ASSERT_EQ(s->graph.AddCaptureFilters(s->selected_device), KOVIC_OK);
     emu::FailCall(emu::Call::GraphConnect, E_FAIL);
-    ASSERT_EQ(kovic::ConnectCaptureChain(s), KOVIC_E_CONNECT_SOURCE_GRABBER);
-    EXPECT_EQ(s->frame_sink, nullptr);
+    ASSERT_EQ(s->graph.ConnectCaptureChain(*s, s->requested_width, s->requested_height), KOVIC_E_CONNECT_SOURCE_GRABBER);
+    EXPECT_EQ(s->graph.frame_sink(), nullptr);
     emu::ResetCallCounts();
-    kovic::TearDownGraph(s);
+    s->graph.TearDownGraph(*s);
     EXPECT_EQ(emu::CallCount(emu::Call::GraphDisconnect), 0);
     EXPECT_EQ(emu::CallCount(emu::Call::RemoveFilter), 0);
     EXPECT_EQ(FiltersOf(h).size(), 3u);
     EXPECT_EQ(s->built, 0);
-    kovic::ReleaseGraph(s);
+    s->graph.ReleaseGraph();
     KOVICClose(h);
 }
 
@@ -429,22 +441,22 @@ TEST_F(GraphBuildTest, ReuseAndRebuild) {
     kovic::CaptureSession *s = Record(h);
     ASSERT_EQ(KOVICStartPreview(h), KOVIC_OK);
     EXPECT_EQ(KOVICStartPreview(h), KOVIC_E_PREVIEWING);
-    EXPECT_EQ(emu::StateOf(s->filter_graph.Get()), emu::GraphState::kRunning) << "the graph keeps running";
+    EXPECT_EQ(emu::StateOf(s->graph.filter_graph()), emu::GraphState::kRunning) << "the graph keeps running";
     ASSERT_EQ(KOVICGetFrameCall(h), 1);
     ASSERT_EQ(KOVICStopPreview(h), KOVIC_OK);
-    EXPECT_EQ(emu::StateOf(s->filter_graph.Get()), emu::GraphState::kStopped);
+    EXPECT_EQ(emu::StateOf(s->graph.filter_graph()), emu::GraphState::kStopped);
 
     emu::ResetCallCounts();
     ASSERT_EQ(KOVICStartPreview(h), KOVIC_OK);
     EXPECT_EQ(emu::CallCount(emu::Call::CoCreateInstance), 0) << "reused";
-    EXPECT_EQ(s->frame_sink->descriptor()->busy, 0u) << "the sink keeps its state";
+    EXPECT_EQ(s->graph.frame_sink()->descriptor()->busy, 0u) << "the sink keeps its state";
     ASSERT_EQ(KOVICStopPreview(h), KOVIC_OK);
 
     KOVICSetVideoFormat(h, 320, 240);
     ASSERT_EQ(KOVICStartPreview(h), KOVIC_OK);
     EXPECT_GT(emu::CallCount(emu::Call::CoCreateInstance), 0) << "rebuilt";
-    EXPECT_EQ(s->frame_sink->descriptor()->busy, 1u) << "a fresh sink waits";
-    EXPECT_EQ(s->frame_sink->descriptor()->width, 320);
+    EXPECT_EQ(s->graph.frame_sink()->descriptor()->busy, 1u) << "a fresh sink waits";
+    EXPECT_EQ(s->graph.frame_sink()->descriptor()->width, 320);
     EXPECT_EQ(s->built_width, 320);
     KOVICClose(h);
     EXPECT_EQ(window.StatusTexts(), (std::vector<std::string>{"Preview Start", "Preview Stop", "Preview Start",

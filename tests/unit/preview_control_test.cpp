@@ -6,6 +6,7 @@
 
 #include "graph/preview_control.h"
 #include "session/capture_session.h"
+#include "session/live_sessions.h"
 #include "support/emulated_fixture.h"
 
 using kovic_test::EmulatedTest;
@@ -15,8 +16,8 @@ namespace {
 
 class PreviewControlTest : public EmulatedTest {
 protected:
-    static kovic::CaptureSession *Record(KOVIC_SESSION h) { return reinterpret_cast<kovic::CaptureSession *>(h); }
-    static emu::GraphState GraphState(KOVIC_SESSION h) { return emu::StateOf(Record(h)->filter_graph.Get()); }
+    static kovic::CaptureSession *Record(KOVIC_SESSION h) { return kovic::LookUpSession(h); }
+    static emu::GraphState GraphState(KOVIC_SESSION h) { return emu::StateOf(Record(h)->graph.filter_graph()); }
 };
 
 // Each status message: the id, a text readable during the call, and lParam 1024.
@@ -75,7 +76,7 @@ TEST_F(PreviewControlTest, ARunThatFailsIsAnsweredWithStopAndStillCountsAsPrevie
     EXPECT_EQ(KOVICIsPreviewing(h), 1);
     EXPECT_EQ(window.StatusTexts(), std::vector<std::string>{"Preview Start"});
     EXPECT_EQ(KOVICGetFrameCall(h), KOVIC_OK);
-    EXPECT_EQ(emu::DeliverSample(Record(h)->device_source.Get(), 0, reinterpret_cast<const BYTE *>("abcd"), 4),
+    EXPECT_EQ(emu::DeliverSample(Record(h)->graph.device_source(), 0, reinterpret_cast<const BYTE *>("abcd"), 4),
               VFW_E_WRONG_STATE)
         << "no frames from a graph that did not run";
 
@@ -125,12 +126,12 @@ TEST_F(PreviewControlTest, RunningAnUnbuiltSessionIsRefused) {
     RecordingWindow window;
     KOVIC_SESSION h = KOVICOpen(window.as_arg());
     kovic::CaptureSession *s = Record(h);
-    EXPECT_EQ(kovic::RunPreview(s), KOVIC_E_GRAPH_NOT_BUILT);
+    EXPECT_EQ(s->graph.RunPreview(*s), KOVIC_E_GRAPH_NOT_BUILT);
     EXPECT_STREQ(s->last_error, "Preview graph not built");
     EXPECT_EQ(s->previewing, 0);
-    EXPECT_EQ(kovic::StopPreviewGraph(s), KOVIC_E_NOT_PREVIEWING);
+    EXPECT_EQ(s->graph.StopPreviewGraph(*s), KOVIC_E_NOT_PREVIEWING);
     s->previewing = 1;  // the previewing test comes before the built test
-    EXPECT_EQ(kovic::RunPreview(s), KOVIC_E_PREVIEWING);
+    EXPECT_EQ(s->graph.RunPreview(*s), KOVIC_E_PREVIEWING);
     s->previewing = 0;
     EXPECT_TRUE(window.messages.empty());
     KOVICClose(h);
@@ -153,7 +154,7 @@ TEST_F(PreviewControlTest, TheStatusBufferIsAWholeBlock) {
         },
         &seen);
     KOVIC_SESSION h = KOVICOpen(window);
-    kovic::NotifyStatus(Record(h), "Preview Start");
+    kovic::NotifyStatus(window, "Preview Start");
     ASSERT_EQ(seen.block.size(), 1024u);
     EXPECT_EQ(std::string(reinterpret_cast<const char *>(seen.block.data())), "Preview Start");
     for (size_t i = 13; i < seen.block.size(); ++i) ASSERT_EQ(seen.block[i], 0) << "byte " << i;

@@ -20,6 +20,7 @@
 #include "frames/frame_sink.h"
 #include "platform/atomic_word.h"
 #include "session/capture_session.h"
+#include "session/live_sessions.h"
 #include "support/emulated_fixture.h"
 
 namespace fs = std::filesystem;
@@ -27,7 +28,7 @@ using kovic_test::EmulatedTest;
 
 namespace {
 
-kovic::CaptureSession *Record(KOVIC_SESSION h) { return reinterpret_cast<kovic::CaptureSession *>(h); }
+kovic::CaptureSession *Record(KOVIC_SESSION h) { return kovic::LookUpSession(h); }
 
 // A host window that checks each frame as it arrives, before it re-arms: the
 // frame's number from its sample time, and every byte against the test
@@ -111,7 +112,7 @@ protected:
         d.current_format = {MEDIASUBTYPE_RGB24, width, height};
         return d;
     }
-    static uint32_t Busy(KOVIC_SESSION h) { return kovic::LoadAcquire(&Record(h)->frame_sink->descriptor()->busy); }
+    static uint32_t Busy(KOVIC_SESSION h) { return kovic::LoadAcquire(&Record(h)->graph.frame_sink()->descriptor()->busy); }
 };
 
 TEST_F(PreviewStreamingTest, OneFramePerArmingAndSamplesDroppedUntilReArmed) {
@@ -119,7 +120,7 @@ TEST_F(PreviewStreamingTest, OneFramePerArmingAndSamplesDroppedUntilReArmed) {
     CheckingHost host(500);
     KOVIC_SESSION h = KOVICOpen(host.window());
     ASSERT_EQ(KOVICStartPreview(h), KOVIC_OK);
-    IBaseFilter *renderer = Record(h)->null_renderer.Get();
+    IBaseFilter *renderer = Record(h)->graph.null_renderer();
     ASSERT_TRUE(WaitForSamples(renderer, 3));
     EXPECT_EQ(emu::QueuedMessages(host.window()), 0u) << "a new sink waits to be armed";
 
@@ -128,7 +129,7 @@ TEST_F(PreviewStreamingTest, OneFramePerArmingAndSamplesDroppedUntilReArmed) {
     const CheckingHost::Frame first = host.frames.back();
     EXPECT_TRUE(first.whole);
     EXPECT_GE(first.number, 3) << "the samples before the arming were not kept";
-    EXPECT_EQ(first.descriptor, Record(h)->frame_sink->descriptor());
+    EXPECT_EQ(first.descriptor, Record(h)->graph.frame_sink()->descriptor());
     EXPECT_EQ(first.lparam, 0);
     EXPECT_EQ(first.width, 640);
     EXPECT_EQ(first.height, 480);
@@ -160,15 +161,15 @@ TEST_F(PreviewStreamingTest, StartStopStartReusesTheGraphAndTheSink) {
     ASSERT_EQ(KOVICGetFrameCall(h), KOVIC_OK);
     ASSERT_TRUE(host.NextFrame());
     ASSERT_EQ(KOVICStopPreview(h), KOVIC_OK);
-    kovic::FrameSink *sink = Record(h)->frame_sink;
-    IBaseFilter *grabber = Record(h)->sample_grabber.Get();
+    kovic::FrameSink *sink = Record(h)->graph.frame_sink();
+    IBaseFilter *grabber = Record(h)->graph.sample_grabber();
     ASSERT_EQ(KOVICGetFrameCall(h), KOVIC_OK);
 
     emu::ResetCallCounts();
     ASSERT_EQ(KOVICStartPreview(h), KOVIC_OK);
     EXPECT_EQ(emu::CallCount(emu::Call::CoCreateInstance), 0) << "no rebuild";
-    EXPECT_EQ(Record(h)->frame_sink, sink);
-    EXPECT_EQ(Record(h)->sample_grabber.Get(), grabber);
+    EXPECT_EQ(Record(h)->graph.frame_sink(), sink);
+    EXPECT_EQ(Record(h)->graph.sample_grabber(), grabber);
     ASSERT_TRUE(host.NextFrame());
     EXPECT_TRUE(host.frames.back().whole);
     EXPECT_EQ(host.frames.back().number, 0) << "armed before the run: its first frame";
@@ -191,9 +192,9 @@ TEST_F(PreviewStreamingTest, ANewSizeAtRestartGivesANewSinkThatWaitsToBeArmed) {
     KOVICSetVideoFormat(h, 320, 240);
     ASSERT_EQ(KOVICStartPreview(h), KOVIC_OK);
     EXPECT_EQ(Record(h)->built_width, 320);
-    EXPECT_EQ(Record(h)->frame_sink->descriptor()->width, 320);
+    EXPECT_EQ(Record(h)->graph.frame_sink()->descriptor()->width, 320);
     EXPECT_EQ(Busy(h), 1u);
-    ASSERT_TRUE(WaitForSamples(Record(h)->null_renderer.Get(), 3));
+    ASSERT_TRUE(WaitForSamples(Record(h)->graph.null_renderer(), 3));
     EXPECT_EQ(emu::QueuedMessages(host.window()), 0u) << "the new sink waits to be armed";
     ASSERT_EQ(KOVICGetFrameCall(h), KOVIC_OK);
     ASSERT_TRUE(host.NextFrame());
@@ -211,7 +212,7 @@ TEST_F(PreviewStreamingTest, ASecondStartIsRefusedAndTheGraphKeepsRunning) {
     ASSERT_EQ(KOVICStartPreview(h), KOVIC_OK);
     EXPECT_EQ(KOVICStartPreview(h), KOVIC_E_PREVIEWING);
     EXPECT_EQ(KOVICIsPreviewing(h), 1);
-    EXPECT_EQ(emu::StateOf(Record(h)->filter_graph.Get()), emu::GraphState::kRunning);
+    EXPECT_EQ(emu::StateOf(Record(h)->graph.filter_graph()), emu::GraphState::kRunning);
     ASSERT_EQ(KOVICGetFrameCall(h), KOVIC_OK);
     ASSERT_TRUE(host.NextFrame()) << "frames still flow";
     EXPECT_TRUE(host.frames.back().whole);
@@ -231,7 +232,7 @@ TEST_F(PreviewStreamingTest, ClosingWhilePreviewingStopsFirst) {
     ASSERT_EQ(KOVICStartPreview(h), KOVIC_OK);
     ASSERT_EQ(KOVICGetFrameCall(h), KOVIC_OK);
     ASSERT_TRUE(host.NextFrame());
-    IBaseFilter *renderer = s->null_renderer.Get();
+    IBaseFilter *renderer = s->graph.null_renderer();
     ASSERT_TRUE(WaitForSamples(renderer, static_cast<int>(host.frames.back().number) + 2));
 
     bool stopped_in_place = false;
@@ -239,8 +240,8 @@ TEST_F(PreviewStreamingTest, ClosingWhilePreviewingStopsFirst) {
         if (text != "Preview Stop") return;
         const int samples = emu::RendererSamples(renderer);
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        stopped_in_place = s->previewing == 0 && s->frame_sink != nullptr && s->filter_graph &&
-                           emu::StateOf(s->filter_graph.Get()) == emu::GraphState::kStopped &&
+        stopped_in_place = s->previewing == 0 && s->graph.frame_sink() != nullptr && s->graph.filter_graph() != nullptr &&
+                           emu::StateOf(s->graph.filter_graph()) == emu::GraphState::kStopped &&
                            emu::RendererSamples(renderer) == samples;
     };
     EXPECT_EQ(KOVICClose(h), KOVIC_OK);
@@ -286,7 +287,7 @@ TEST_F(PreviewStreamingTest, ADeliveredFrameSavedThroughTheExport) {
     ASSERT_TRUE(host.NextFrame());
     const CheckingHost::Frame frame = host.frames.back();
     ASSERT_TRUE(frame.whole);
-    ASSERT_TRUE(WaitForSamples(Record(h)->null_renderer.Get(), static_cast<int>(frame.number) + 3));
+    ASSERT_TRUE(WaitForSamples(Record(h)->graph.null_renderer(), static_cast<int>(frame.number) + 3));
 
     const std::string path = (dir / "frame.bmp").string();
     emu::ResetCallCounts();
@@ -331,7 +332,7 @@ TEST_F(PreviewStreamingTest, ThousandsOfHandshakesAndStartStopCycles) {
     CheckingHost host(kRate);
     KOVIC_SESSION h = KOVICOpen(host.window());
     ASSERT_EQ(KOVICStartPreview(h), KOVIC_OK);
-    IBaseFilter *renderer = Record(h)->null_renderer.Get();
+    IBaseFilter *renderer = Record(h)->graph.null_renderer();
     long long last = -1;
     for (int i = 0; i < 3000; ++i) {
         ASSERT_EQ(KOVICGetFrameCall(h), KOVIC_OK);

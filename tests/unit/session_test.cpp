@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "session/capture_session.h"
+#include "session/live_sessions.h"
 #include "support/emulated_fixture.h"
 
 using kovic_test::EmulatedTest;
@@ -41,13 +42,15 @@ TEST_F(SessionTest, HandlesThatAreNotLiveSessionsAreAnsweredLikeNull) {
 TEST_F(SessionTest, HandleIsTheRecordAddressWithItsInitialValues) {
     RecordingWindow window;
     KOVIC_SESSION h = KOVICOpen(window.as_arg());
-    auto *s = reinterpret_cast<kovic::CaptureSession *>(h);
+    kovic::CaptureSession *s = kovic::LookUpSession(h);
+    ASSERT_NE(s, nullptr);
+    EXPECT_EQ(reinterpret_cast<kovic::CaptureSession *>(h), s);
     EXPECT_EQ(s->host_window, window.handle());
     EXPECT_EQ(s->selected_device, 0);
     EXPECT_EQ(s->built_device, -1);
     EXPECT_EQ(s->built, 0);
     EXPECT_EQ(s->previewing, 0);
-    EXPECT_EQ(s->frame_sink, nullptr);
+    EXPECT_EQ(s->graph.frame_sink(), nullptr);
     EXPECT_EQ(s->last_error[0], '\0');
     KOVICClose(h);
 }
@@ -55,7 +58,7 @@ TEST_F(SessionTest, HandleIsTheRecordAddressWithItsInitialValues) {
 TEST_F(SessionTest, SelectionRules) {
     CreateWith({Named(L"A"), Named(L"B")});
     KOVIC_SESSION h = KOVICOpen(nullptr);
-    auto *s = reinterpret_cast<kovic::CaptureSession *>(h);
+    kovic::CaptureSession *s = kovic::LookUpSession(h);
     EXPECT_EQ(KOVICSelectDevice(h, 1), 1);
     EXPECT_EQ(s->selected_device, 1);
     EXPECT_EQ(KOVICSelectDevice(h, 2), KOVIC_E_DEVICE_INDEX);
@@ -95,10 +98,10 @@ TEST_F(SessionTest, FailedOpenReturnsANullHandle) {
 
 TEST_F(SessionTest, ReportErrorFormatsLowerCaseHexAndNeverOverflows) {
     kovic::CaptureSession s;
-    kovic::ReportError(&s, "Error %x: Cannot find VCapture:IAMStreamConfig", static_cast<HRESULT>(0x80004002L));
+    s.ReportError("Error %x: Cannot find VCapture:IAMStreamConfig", static_cast<HRESULT>(0x80004002L));
     EXPECT_STREQ(s.last_error, "Error 80004002: Cannot find VCapture:IAMStreamConfig");
     std::string huge(3000, 'y');
-    kovic::ReportError(&s, "%s", huge.c_str());
+    s.ReportError("%s", huge.c_str());
     EXPECT_EQ(std::strlen(s.last_error), 1023u);
 }
 

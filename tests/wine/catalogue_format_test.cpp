@@ -13,22 +13,24 @@ using FormatTest = CaptureTest;
 TEST_F(CatalogueTest, ListsTheRegisteredDevicesInSortedInstanceKeyOrder) {
     // Wine enumerates the category's instance keys sorted by key name:
     // vcam-broken, vcam-main, vcam-preview-first, vcam-short, vcam-stubborn,
-    // then the key named after the class that registering the DLL wrote.
-    const std::vector<std::string> expected = {kBrokenCamera,      kMainCamera,     kPreviewFirstCamera,
-                                               kShortFrameCamera, kStubbornCamera, kDefaultCamera};
+    // vcam-wide-name, then the key named after the class that registering the
+    // DLL wrote.
+    const std::vector<std::string> expected = {kBrokenCamera,   kMainCamera,     kPreviewFirstCamera, kShortFrameCamera,
+                                               kStubbornCamera, kFarPlaneCamera, kDefaultCamera};
     EXPECT_EQ(CatalogueNames(), expected);
-    ASSERT_EQ(KOVICGetVideoDeviceCount(), 6);
+    const int count = static_cast<int>(expected.size());
+    ASSERT_EQ(KOVICGetVideoDeviceCount(), count);
 
     unsigned char buffer[96];
     std::memset(buffer, 0xEE, sizeof(buffer));
-    ASSERT_EQ(KOVICGetVideoDevice(1, reinterpret_cast<char *>(buffer)), KOVIC_OK);
+    ASSERT_EQ(KOVICGetVideoDevice(DeviceIndex(kMainCamera), reinterpret_cast<char *>(buffer)), KOVIC_OK);
     size_t length = std::strlen(kMainCamera);
     EXPECT_EQ(std::memcmp(buffer, kMainCamera, length + 1), 0);
     for (size_t i = length + 1; i < 80; ++i) EXPECT_NE(buffer[i], 0xEE) << "byte " << i << " of the 80 not written";
     for (size_t i = 80; i < sizeof(buffer); ++i) EXPECT_EQ(buffer[i], 0xEE) << "wrote past 80 bytes at " << i;
 
     std::memset(buffer, 0xEE, sizeof(buffer));
-    EXPECT_EQ(KOVICGetVideoDevice(6, reinterpret_cast<char *>(buffer)), KOVIC_E_DEVICE_INDEX);
+    EXPECT_EQ(KOVICGetVideoDevice(count, reinterpret_cast<char *>(buffer)), KOVIC_E_DEVICE_INDEX);
     EXPECT_EQ(KOVICGetVideoDevice(-1, reinterpret_cast<char *>(buffer)), KOVIC_E_NO_DEVICE_RECORD);
     EXPECT_EQ(buffer[0], 0xEE);
 
@@ -36,6 +38,22 @@ TEST_F(CatalogueTest, ListsTheRegisteredDevicesInSortedInstanceKeyOrder) {
     ASSERT_EQ(KOVICCreate(), KOVIC_OK);
     EXPECT_EQ(CatalogueNames(), expected);
     EXPECT_EQ(VirtualCameraObjects(), 0) << "listing binds no device";
+}
+
+// The far-plane device's name is 78 characters, then U+1F4F7 (a surrogate
+// pair), a space and U+1F3A5: 84 bytes in the system's ANSI code page, too
+// long for the 80-byte field. Cut between whole characters it keeps the 78:
+// the high surrogate alone would still fit (as one '?' where the pair takes
+// two), but it is half a character and is dropped with its partner.
+TEST_F(CatalogueTest, ANameOutsideTheBasicPlaneIsCutBeforeItsSurrogatePair) {
+    const int index = DeviceIndex(kFarPlaneCamera);
+    ASSERT_GE(index, 0) << "not listed under its cut name";
+    char name[KOVIC_DEVICE_NAME_BYTES];
+    std::memset(name, 0xEE, sizeof(name));
+    ASSERT_EQ(KOVICGetVideoDevice(index, name), KOVIC_OK);
+    ASSERT_EQ(std::strlen(kFarPlaneCamera), 78u);
+    EXPECT_EQ(std::memcmp(name, kFarPlaneCamera, 79), 0) << "the 78 characters and the terminator";
+    EXPECT_EQ(name[79], 0);
 }
 
 TEST_F(FormatTest, QueriesAnswerFromTheDeviceWithoutTheSignOfTheHeight) {

@@ -11,12 +11,12 @@
 
 #include "frames/frame_sink.h"
 #include "graph/chain_connection.h"
-#include "graph/graph_assembly.h"
 #include "session/capture_session.h"
+#include "session/live_sessions.h"
 
 namespace {
 
-kovic::CaptureSession *Record(KOVIC_SESSION h) { return reinterpret_cast<kovic::CaptureSession *>(h); }
+kovic::CaptureSession *Record(KOVIC_SESSION h) { return kovic::LookUpSession(h); }
 
 // The reference count an object reports, without changing it.
 ULONG References(IUnknown *object) {
@@ -32,16 +32,16 @@ protected:
 TEST_F(WineGraphTest, GraphObjectsAreCreatedAndReleasedThroughTheLibrary) {
     KOVIC_SESSION h = KOVICOpen(nullptr);
     kovic::CaptureSession *s = Record(h);
-    ASSERT_EQ(kovic::CreateGraphObjects(s), KOVIC_OK);
-    ASSERT_TRUE(s->graph_builder);
-    ASSERT_TRUE(s->filter_graph);
+    ASSERT_EQ(s->graph.CreateGraphObjects(*s), KOVIC_OK);
+    ASSERT_TRUE(s->graph.graph_builder());
+    ASSERT_TRUE(s->graph.filter_graph());
     EXPECT_STREQ(s->last_error, "");
-    IGraphBuilder *graph = s->filter_graph.Get();
+    IGraphBuilder *graph = s->graph.filter_graph();
     graph->AddRef();
-    EXPECT_EQ(kovic::ReleaseGraph(s), 1);
-    EXPECT_FALSE(s->filter_graph);
-    EXPECT_FALSE(s->graph_builder);
-    EXPECT_EQ(kovic::ReleaseGraph(s), 1) << "a second release finds everything absent";
+    EXPECT_EQ(s->graph.ReleaseGraph(), 1);
+    EXPECT_FALSE(s->graph.filter_graph());
+    EXPECT_FALSE(s->graph.graph_builder());
+    EXPECT_EQ(s->graph.ReleaseGraph(), 1) << "a second release finds everything absent";
     EXPECT_EQ(graph->Release(), 0u) << "the session and the builder have let go of the graph";
     EXPECT_EQ(KOVICClose(h), 1);
 }
@@ -52,27 +52,28 @@ TEST_F(WineGraphTest, WithoutACaptureDeviceTheBuildFindsNoDevice) {
     EXPECT_EQ(KOVICStartPreview(h), KOVIC_E_DEVICE_NOT_FOUND);
     kovic::CaptureSession *s = Record(h);
     EXPECT_EQ(s->built, 0);
-    EXPECT_FALSE(s->filter_graph);
-    EXPECT_FALSE(s->graph_builder);
-    EXPECT_FALSE(s->sample_grabber);
+    EXPECT_FALSE(s->graph.filter_graph());
+    EXPECT_FALSE(s->graph.graph_builder());
+    EXPECT_FALSE(s->graph.sample_grabber());
     EXPECT_EQ(KOVICGetFrameCall(h), KOVIC_E_NO_FRAME_SINK);
     EXPECT_EQ(KOVICIsPreviewing(h), 0);
     EXPECT_EQ(KOVICGetWidth(h), 0);
 
     // Step by step: the graph is made, the device is not found, nothing else is created.
-    ASSERT_EQ(kovic::CreateGraphObjects(s), KOVIC_OK);
-    EXPECT_EQ(kovic::AddCaptureFilters(s), KOVIC_E_DEVICE_NOT_FOUND);
-    EXPECT_FALSE(s->device_source);
-    EXPECT_FALSE(s->sample_grabber);
-    EXPECT_FALSE(s->null_renderer);
-    kovic::TearDownGraph(s);
-    kovic::ReleaseGraph(s);
+    ASSERT_EQ(s->graph.CreateGraphObjects(*s), KOVIC_OK);
+    EXPECT_EQ(s->graph.AddCaptureFilters(s->selected_device), KOVIC_E_DEVICE_NOT_FOUND);
+    EXPECT_FALSE(s->graph.device_source());
+    EXPECT_FALSE(s->graph.sample_grabber());
+    EXPECT_FALSE(s->graph.null_renderer());
+    s->graph.TearDownGraph(*s);
+    s->graph.ReleaseGraph();
     EXPECT_EQ(KOVICClose(h), 1);
 }
 
-// GetPin hands out pins without a reference of their own; they stay usable
-// while their filter lives. The grabber's callback registration leaves the
-// sink, which counts nothing, intact until the grabber is gone.
+// GetPin hands out each pin with a reference of its own, taken from its
+// filter and given back when the holder goes. The grabber's callback
+// registration leaves the sink, which counts nothing, intact until the grabber
+// is gone.
 TEST_F(WineGraphTest, PinsOfTheRealGrabberAndRenderer) {
     kovic::ComPtr<IBaseFilter> grabber, renderer;
     ASSERT_EQ(CoCreateInstance(CLSID_SampleGrabber, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
@@ -84,35 +85,39 @@ TEST_F(WineGraphTest, PinsOfTheRealGrabberAndRenderer) {
     const ULONG grabber_refs = References(grabber.Get());
     const ULONG renderer_refs = References(renderer.Get());
 
-    IPin *grabber_in = kovic::GetPin(grabber.Get(), PINDIR_INPUT, 0);
-    IPin *grabber_out = kovic::GetPin(grabber.Get(), PINDIR_OUTPUT, 0);
-    IPin *renderer_in = kovic::GetPin(renderer.Get(), PINDIR_INPUT, 0);
-    ASSERT_NE(grabber_in, nullptr);
-    ASSERT_NE(grabber_out, nullptr);
-    ASSERT_NE(renderer_in, nullptr);
-    EXPECT_NE(grabber_in, grabber_out);
-    EXPECT_EQ(kovic::GetPin(grabber.Get(), PINDIR_INPUT, 1), nullptr);
-    EXPECT_EQ(kovic::GetPin(grabber.Get(), PINDIR_OUTPUT, 1), nullptr);
-    EXPECT_EQ(kovic::GetPin(renderer.Get(), PINDIR_OUTPUT, 0), nullptr);
-    EXPECT_EQ(References(grabber.Get()), grabber_refs) << "no reference kept for the pins";
+    {
+        kovic::ComPtr<IPin> grabber_in = kovic::GetPin(grabber.Get(), PINDIR_INPUT, 0);
+        kovic::ComPtr<IPin> grabber_out = kovic::GetPin(grabber.Get(), PINDIR_OUTPUT, 0);
+        kovic::ComPtr<IPin> renderer_in = kovic::GetPin(renderer.Get(), PINDIR_INPUT, 0);
+        ASSERT_TRUE(grabber_in);
+        ASSERT_TRUE(grabber_out);
+        ASSERT_TRUE(renderer_in);
+        EXPECT_NE(grabber_in.Get(), grabber_out.Get());
+        EXPECT_FALSE(kovic::GetPin(grabber.Get(), PINDIR_INPUT, 1));
+        EXPECT_FALSE(kovic::GetPin(grabber.Get(), PINDIR_OUTPUT, 1));
+        EXPECT_FALSE(kovic::GetPin(renderer.Get(), PINDIR_OUTPUT, 0));
+        EXPECT_EQ(References(grabber.Get()), grabber_refs + 2) << "one reference for each pin held";
+        EXPECT_EQ(References(renderer.Get()), renderer_refs + 1);
+        PIN_DIRECTION direction = PINDIR_INPUT;
+        ASSERT_EQ(grabber_out->QueryDirection(&direction), S_OK);
+        EXPECT_EQ(direction, PINDIR_OUTPUT);
+        IPin *peer = grabber_in.Get();
+        EXPECT_EQ(grabber_in->ConnectedTo(&peer), VFW_E_NOT_CONNECTED);
+        EXPECT_EQ(peer, nullptr);
+    }
+    EXPECT_EQ(References(grabber.Get()), grabber_refs) << "the pins' references went with their holders";
     EXPECT_EQ(References(renderer.Get()), renderer_refs);
-    PIN_DIRECTION direction = PINDIR_INPUT;
-    ASSERT_EQ(grabber_out->QueryDirection(&direction), S_OK);
-    EXPECT_EQ(direction, PINDIR_OUTPUT);
-    IPin *peer = grabber_in;
-    EXPECT_EQ(grabber_in->ConnectedTo(&peer), VFW_E_NOT_CONNECTED);
-    EXPECT_EQ(peer, nullptr);
 
-    kovic::FrameSink *sink = kovic::FrameSink::Create(nullptr);
-    ASSERT_NE(sink, nullptr);
+    kovic::FrameSinkPtr sink = kovic::FrameSink::Create(nullptr);
+    ASSERT_TRUE(sink);
     kovic::ComPtr<ISampleGrabber> control;
     ASSERT_EQ(grabber->QueryInterface(IID_ISampleGrabber, control.ReleaseAndGetVoidAddressOf()), S_OK);
-    EXPECT_EQ(control->SetCallback(sink, 1), S_OK);
+    EXPECT_EQ(control->SetCallback(sink.get(), 1), S_OK);
     AM_MEDIA_TYPE connected = {};
     EXPECT_EQ(control->GetConnectedMediaType(&connected), VFW_E_NOT_CONNECTED);
     control.Reset();
     grabber.Reset();  // its last use of the sink is the Release here
-    kovic::FrameSink::Destroy(sink);
+    sink.reset();
 }
 
 // A window that lives on this thread, for messages posted from another.
@@ -149,8 +154,8 @@ private:
 TEST_F(WineGraphTest, TheSinkPostsARealWindowMessageFromTheStreamingThread) {
     MessageWindow window;
     ASSERT_NE(window.handle(), nullptr);
-    kovic::FrameSink *sink = kovic::FrameSink::Create(window.handle());
-    ASSERT_NE(sink, nullptr);
+    kovic::FrameSinkPtr sink = kovic::FrameSink::Create(window.handle());
+    ASSERT_TRUE(sink);
     std::vector<BYTE> first(1000), second(1000);
     for (size_t i = 0; i < first.size(); ++i) {
         first[i] = static_cast<BYTE>(i * 13);
@@ -186,7 +191,6 @@ TEST_F(WineGraphTest, TheSinkPostsARealWindowMessageFromTheStreamingThread) {
     EXPECT_EQ(msg.message, static_cast<UINT>(KOVIC_MSG_FRAME));
     EXPECT_EQ(msg.wParam, reinterpret_cast<WPARAM>(sink->descriptor()));
     EXPECT_EQ(d->data[999], second[999]);
-    kovic::FrameSink::Destroy(sink);
 }
 
 }  // namespace

@@ -12,10 +12,12 @@
 #include "graph/graph_assembly.h"
 #include "graph/preview_control.h"
 #include "session/capture_session.h"
+#include "session/live_sessions.h"
+#include "support/capture_graph_peer.h"
 
 namespace {
 
-kovic::CaptureSession *Record(KOVIC_SESSION h) { return reinterpret_cast<kovic::CaptureSession *>(h); }
+kovic::CaptureSession *Record(KOVIC_SESSION h) { return kovic::LookUpSession(h); }
 
 // A window on this thread whose procedure keeps each status message: its text
 // read during the call, and its lParam.
@@ -72,11 +74,11 @@ TEST_F(WinePreviewTest, StatusTextsReachTheWindowProcedureDuringTheCall) {
     StatusWindow window;
     ASSERT_NE(window.handle(), nullptr);
     KOVIC_SESSION h = KOVICOpen(window.handle());
-    kovic::NotifyStatus(Record(h), "Preview Start");
+    kovic::NotifyStatus(window.handle(), "Preview Start");
     ASSERT_EQ(StatusWindow::statuses().size(), 1u) << "SendMessageA runs the procedure before returning";
     EXPECT_EQ(StatusWindow::statuses()[0].text, "Preview Start");
     EXPECT_EQ(StatusWindow::statuses()[0].lparam, 1024);
-    kovic::NotifyStatus(Record(h), "Preview Stop");
+    kovic::NotifyStatus(window.handle(), "Preview Stop");
     EXPECT_EQ(window.Texts(), (std::vector<std::string>{"Preview Start", "Preview Stop"}));
     EXPECT_EQ(KOVICClose(h), 1);
 }
@@ -88,19 +90,19 @@ TEST_F(WinePreviewTest, RunAndStopARealGraph) {
     StatusWindow window;
     KOVIC_SESSION h = KOVICOpen(window.handle());
     kovic::CaptureSession *s = Record(h);
-    ASSERT_EQ(kovic::CreateGraphObjects(s), KOVIC_OK);
-    EXPECT_EQ(kovic::RunPreview(s), KOVIC_E_GRAPH_NOT_BUILT);
+    ASSERT_EQ(s->graph.CreateGraphObjects(*s), KOVIC_OK);
+    EXPECT_EQ(s->graph.RunPreview(*s), KOVIC_E_GRAPH_NOT_BUILT);
     EXPECT_STREQ(s->last_error, "Preview graph not built");
     s->built = 1;
 
-    ASSERT_EQ(kovic::RunPreview(s), KOVIC_OK);
+    ASSERT_EQ(s->graph.RunPreview(*s), KOVIC_OK);
     EXPECT_EQ(KOVICIsPreviewing(h), 1);
     kovic::ComPtr<IMediaControl> control;
-    ASSERT_EQ(s->filter_graph->QueryInterface(IID_IMediaControl, control.ReleaseAndGetVoidAddressOf()), S_OK);
+    ASSERT_EQ(s->graph.filter_graph()->QueryInterface(IID_IMediaControl, control.ReleaseAndGetVoidAddressOf()), S_OK);
     OAFilterState state = State_Stopped;
     EXPECT_EQ(control->GetState(1000, &state), S_OK);
     EXPECT_EQ(state, State_Running);
-    EXPECT_EQ(kovic::RunPreview(s), KOVIC_E_PREVIEWING);
+    EXPECT_EQ(s->graph.RunPreview(*s), KOVIC_E_PREVIEWING);
 
     EXPECT_EQ(KOVICStopPreview(h), KOVIC_OK);
     EXPECT_EQ(control->GetState(1000, &state), S_OK);
@@ -110,7 +112,7 @@ TEST_F(WinePreviewTest, RunAndStopARealGraph) {
     for (const auto &status : StatusWindow::statuses()) EXPECT_EQ(status.lparam, 1024);
 
     // Closing a running session stops it first, with its message.
-    ASSERT_EQ(kovic::RunPreview(s), KOVIC_OK);
+    ASSERT_EQ(s->graph.RunPreview(*s), KOVIC_OK);
     control.Reset();
     EXPECT_EQ(KOVICClose(h), 1);
     EXPECT_EQ(window.Texts(),
@@ -150,8 +152,8 @@ TEST_F(WinePreviewTest, SnapshotThroughTheExport) {
     frame.data = pixels.data();
     frame.length = static_cast<int32_t>(pixels.size());
     EXPECT_EQ(KOVICSaveSingleFrameBitmap(h, path.c_str(), &frame), KOVIC_E_NO_FRAME_SINK);
-    Record(h)->frame_sink = kovic::FrameSink::Create(nullptr);  // released with the session
-    ASSERT_NE(Record(h)->frame_sink, nullptr);
+    kovic::CaptureGraphTestPeer::AdoptFrameSink(Record(h)->graph, kovic::FrameSink::Create(nullptr));  // released with the session
+    ASSERT_NE(Record(h)->graph.frame_sink(), nullptr);
 
     for (int round = 0; round < 2; ++round) {  // the second replaces the first
         pixels[0] = static_cast<unsigned char>(round);

@@ -6,6 +6,8 @@
 
 #include <cstring>
 
+#include "../support/virtual_camera_win32.h"
+
 namespace kovic_wine {
 
 const char kMainCamera[] = "Kovic Test Camera";
@@ -14,6 +16,7 @@ const char kBrokenCamera[] = "Kovic Broken Camera";
 const char kShortFrameCamera[] = "Kovic Short-Frame Camera";
 const char kPreviewFirstCamera[] = "Kovic Preview-First Camera";
 const char kDefaultCamera[] = "Kovic Virtual Camera";
+const char kFarPlaneCamera[] = "Kovic Far-Plane Camera, whose name runs on past eighty bytes to end in a sign ";
 
 std::vector<std::string> CatalogueNames() {
     std::vector<std::string> names;
@@ -80,13 +83,7 @@ DWORD HandleCount() {
     return 0;
 }
 
-long VirtualCameraObjects() {
-    HMODULE module = GetModuleHandleA("kovic-vcam.dll");
-    if (module == nullptr) return 0;
-    using Counter = LONG(WINAPI *)();
-    auto counter = reinterpret_cast<Counter>(reinterpret_cast<void *>(GetProcAddress(module, "VcamLiveObjectCount")));
-    return counter != nullptr ? counter() : -1;
-}
+long VirtualCameraObjects() { return kovic_test::VirtualCameraObjects(); }
 
 DWORD PlatformHandleGrowth(const std::vector<int> &device_indices) {
     DWORD before = HandleCount();

@@ -22,6 +22,9 @@ extern const char kBrokenCamera[];
 extern const char kShortFrameCamera[];
 extern const char kPreviewFirstCamera[];
 extern const char kDefaultCamera[];
+// The catalogue's name of the device whose name runs past 80 bytes into a
+// character outside the Basic Multilingual Plane: its first 78 characters.
+extern const char kFarPlaneCamera[];
 
 // The catalogue's names, read through the exports.
 std::vector<std::string> CatalogueNames();

@@ -278,8 +278,10 @@ HRESULT STDMETHODCALLTYPE OutputPin::SetFormat(AM_MEDIA_TYPE *type) {
     if (profile.faults & kFaultIgnoreSetFormat) return S_OK;
     if (filter_->state_locked() != State_Stopped) return VFW_E_NOT_STOPPED;
     if (filter_->AnyPinConnectedLocked()) return VFW_E_ALREADY_CONNECTED;
+    // A type that is none of the capabilities is refused with E_FAIL, as a
+    // capture device's stream configuration refuses it on Windows.
     VideoFormat asked;
-    if (!ReadMediaType(*type, &asked)) return VFW_E_INVALIDMEDIATYPE;
+    if (!ReadMediaType(*type, &asked)) return E_FAIL;
     for (const VideoFormat &format : profile.formats) {
         // Each capability has one rate; a type without a rate takes it.
         if (SameFrameShape(asked, format) &&
@@ -288,7 +290,7 @@ HRESULT STDMETHODCALLTYPE OutputPin::SetFormat(AM_MEDIA_TYPE *type) {
             return S_OK;
         }
     }
-    return VFW_E_INVALIDMEDIATYPE;
+    return E_FAIL;
 }
 
 HRESULT STDMETHODCALLTYPE OutputPin::GetFormat(AM_MEDIA_TYPE **type) {
@@ -306,13 +308,15 @@ HRESULT STDMETHODCALLTYPE OutputPin::GetNumberOfCapabilities(int *count, int *si
     return S_OK;
 }
 
+// As on Windows, the index is judged before the pointers: one past the end
+// gives S_FALSE and no type even when both pointers are null.
 HRESULT STDMETHODCALLTYPE OutputPin::GetStreamCaps(int index, AM_MEDIA_TYPE **type, BYTE *caps) {
-    if (type == nullptr || caps == nullptr) return E_POINTER;
-    *type = nullptr;
+    if (type != nullptr) *type = nullptr;
     if (index < 0) return E_INVALIDARG;
     ScopedLock hold(filter_->lock());
     const std::vector<VideoFormat> &formats = filter_->profile_locked().formats;
     if (static_cast<size_t>(index) >= formats.size()) return S_FALSE;
+    if (type == nullptr || caps == nullptr) return E_POINTER;
     *type = CreateMediaType(formats[index]);
     if (*type == nullptr) return E_OUTOFMEMORY;
     FillStreamCaps(formats[index], reinterpret_cast<VIDEO_STREAM_CONFIG_CAPS *>(caps));

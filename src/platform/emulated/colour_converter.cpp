@@ -29,6 +29,7 @@ public:
         if (input_->peer() == nullptr || !input_->connected_type().ReadSize(&width, &height)) return {};
         return {MediaTypeRecord::Rgb24(width, height < 0 ? -height : height)};
     }
+    bool ReadyToConnect() const override { return input_->peer() != nullptr; }
 
 private:
     const EmuPin *input_;

@@ -2,9 +2,9 @@
 // moniker enumeration (a snapshot taken by CreateClassEnumerator, in
 // registration order), monikers, and property bags with "FriendlyName" and
 // "CLSID". Binding a moniker creates the device's source filter.
-#include <cwchar>
 #include <memory>
 #include <mutex>
+#include <string_view>
 #include <vector>
 
 #include "platform/emulated/emu_object.h"
@@ -28,8 +28,9 @@ public:
         if (FAILED(hr)) return hr;
         if (name == nullptr || value == nullptr) return E_POINTER;
         const std::wstring *text = nullptr;
-        if (std::wcscmp(name, L"FriendlyName") == 0 && !device_->name_unreadable) text = &device_->friendly_name;
-        if (std::wcscmp(name, L"CLSID") == 0 && !device_->clsid_unreadable) text = &device_->clsid_text;
+        const std::u16string_view property(name);
+        if (property == u"FriendlyName" && !device_->name_unreadable) text = &device_->friendly_name;
+        if (property == u"CLSID" && !device_->clsid_unreadable) text = &device_->clsid_text;
         if (text == nullptr) return E_INVALIDARG;  // what the device enumerator gives for a missing value
         if (value->vt != VT_EMPTY && value->vt != VT_BSTR) return E_INVALIDARG;
         value->vt = VT_BSTR;

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <initializer_list>
+#include <string>
 #include <utility>
 
 #include "platform/emulated/host_api.h"
@@ -71,7 +72,14 @@ HRESULT CreateCaptureGraphBuilder(REFIID iid, void **out);
 HRESULT CreateSampleGrabber(REFIID iid, void **out);
 HRESULT CreateNullRenderer(REFIID iid, void **out);
 
-// Text helpers shared by the emulated services.
+// Text helpers shared by the emulated services. The host API names things in
+// std::wstring (one wchar_t a character); COM speaks UTF-16 (WCHAR).
+// A character outside the Basic Multilingual Plane becomes a surrogate pair; a
+// value that is no character (above U+10FFFF) becomes U+FFFD; a lone surrogate
+// is kept as it is.
+std::u16string Utf16Of(const std::wstring &text);
+// The reverse: surrogate pairs joined, anything else unit by unit.
+std::wstring WideOf(const char16_t *text);
 BSTR AllocString(const std::wstring &text);
 
 }  // namespace emu

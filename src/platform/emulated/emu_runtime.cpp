@@ -4,7 +4,6 @@
 // Thread-safe: the streaming threads of running graphs call in here too.
 #include <cstdio>
 #include <cstdlib>
-#include <cwchar>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -142,7 +141,36 @@ void ClearDebugOutput() {
     g_debug_output.clear();
 }
 
-BSTR AllocString(const std::wstring &text) { return SysAllocString(text.c_str()); }
+std::u16string Utf16Of(const std::wstring &text) {
+    std::u16string out;
+    for (wchar_t w : text) {
+        uint32_t c = static_cast<uint32_t>(w);
+        if (c > 0x10FFFF) c = 0xFFFD;
+        if (c >= 0x10000) {
+            c -= 0x10000;
+            out.push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
+            out.push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
+        } else {
+            out.push_back(static_cast<char16_t>(c));
+        }
+    }
+    return out;
+}
+
+std::wstring WideOf(const char16_t *text) {
+    std::wstring out;
+    for (size_t i = 0; text[i] != 0; ++i) {
+        uint32_t c = text[i];
+        if (c >= 0xD800 && c <= 0xDBFF && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<uint32_t>(text[i + 1]) - 0xDC00);
+            ++i;
+        }
+        out.push_back(static_cast<wchar_t>(c));
+    }
+    return out;
+}
+
+BSTR AllocString(const std::wstring &text) { return SysAllocString(Utf16Of(text).c_str()); }
 
 void ResetPlatform() {
     ClearFaults();
@@ -216,13 +244,13 @@ void CoTaskMemFree(LPVOID block) {
 // A BSTR is a length-prefixed wide string; the prefix sits before the pointer.
 BSTR SysAllocString(const OLECHAR *text) {
     if (text == nullptr) return nullptr;
-    size_t chars = std::wcslen(text);
+    size_t chars = std::char_traits<OLECHAR>::length(text);
     auto *block = static_cast<uint32_t *>(std::malloc(sizeof(uint32_t) * 2 + (chars + 1) * sizeof(OLECHAR)));
     if (block == nullptr) return nullptr;
     block[0] = 0x42535452;  // marks a live string
     block[1] = static_cast<uint32_t>(chars * sizeof(OLECHAR));
     BSTR s = reinterpret_cast<BSTR>(block + 2);
-    std::wmemcpy(s, text, chars + 1);
+    std::char_traits<OLECHAR>::copy(s, text, chars + 1);
     emu::CountString(+1);
     return s;
 }
@@ -249,13 +277,13 @@ HRESULT VariantClear(VARIANT *v) {
 }
 
 namespace {
-int HexDigit(wchar_t c) {
-    if (c >= L'0' && c <= L'9') return c - L'0';
-    if (c >= L'a' && c <= L'f') return c - L'a' + 10;
-    if (c >= L'A' && c <= L'F') return c - L'A' + 10;
+int HexDigit(OLECHAR c) {
+    if (c >= u'0' && c <= u'9') return c - u'0';
+    if (c >= u'a' && c <= u'f') return c - u'a' + 10;
+    if (c >= u'A' && c <= u'F') return c - u'A' + 10;
     return -1;
 }
-bool ParseHex(const wchar_t *text, int digits, uint64_t *value) {
+bool ParseHex(const OLECHAR *text, int digits, uint64_t *value) {
     uint64_t v = 0;
     for (int i = 0; i < digits; ++i) {
         int d = HexDigit(text[i]);
@@ -272,8 +300,8 @@ HRESULT CLSIDFromString(LPCOLESTR text, CLSID *out) {
     HRESULT hr = CheckFault(Call::CLSIDFromString);
     if (FAILED(hr)) return hr;
     if (text == nullptr || out == nullptr) return E_INVALIDARG;
-    if (std::wcslen(text) != 38 || text[0] != L'{' || text[37] != L'}' || text[9] != L'-' || text[14] != L'-' ||
-        text[19] != L'-' || text[24] != L'-') {
+    if (std::char_traits<OLECHAR>::length(text) != 38 || text[0] != u'{' || text[37] != u'}' || text[9] != u'-' ||
+        text[14] != u'-' || text[19] != u'-' || text[24] != u'-') {
         return CO_E_CLASSSTRING;
     }
     uint64_t d1, d2, d3, d4, d5;
@@ -294,9 +322,12 @@ DWORD GetLastError() { return emu::t_last_error; }
 void SetLastError(DWORD error) { emu::t_last_error = error; }
 
 // The emulated ANSI code page is UTF-8, so every Unicode name has an ANSI form.
-// As on Windows: text_chars -1 converts through the terminator; out_bytes 0
-// asks for the size; a buffer too small fails with ERROR_INSUFFICIENT_BUFFER
-// (its content then undefined); only whole characters are written.
+// As on Windows: text_chars (UTF-16 units) -1 converts through the
+// terminator; out_bytes 0 asks for the size; a buffer too small fails with
+// ERROR_INSUFFICIENT_BUFFER (its content then undefined); only whole
+// characters are written. A surrogate pair is one character (four bytes); a
+// surrogate without its partner, such as a high surrogate cut off from its
+// low one by text_chars, converts to U+FFFD.
 int WideCharToMultiByte(UINT, DWORD, LPCWCH text, int text_chars, LPSTR out, int out_bytes, LPCCH, LPBOOL) {
     if (FAILED(CheckFault(Call::WideCharToMultiByte))) {
         emu::t_last_error = ERROR_INVALID_PARAMETER;
@@ -306,11 +337,16 @@ int WideCharToMultiByte(UINT, DWORD, LPCWCH text, int text_chars, LPSTR out, int
         emu::t_last_error = ERROR_INVALID_PARAMETER;
         return 0;
     }
-    size_t chars = text_chars < 0 ? std::wcslen(text) + 1 : static_cast<size_t>(text_chars);
+    size_t chars = text_chars < 0 ? std::char_traits<WCHAR>::length(text) + 1 : static_cast<size_t>(text_chars);
     int written = 0;
     for (size_t i = 0; i < chars; ++i) {
         uint32_t c = static_cast<uint32_t>(text[i]);
-        if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = 0xFFFD;
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < chars && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<uint32_t>(text[i + 1]) - 0xDC00);
+            ++i;
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            c = 0xFFFD;
+        }
         char bytes[4];
         int n;
         if (c < 0x80) {

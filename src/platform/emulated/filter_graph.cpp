@@ -4,6 +4,7 @@
 // Host thread only: filters are added, connected and removed while the graph
 // is stopped, which is also when Connect, Disconnect and RemoveFilter work.
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/emulated/graph_model.h"
@@ -39,8 +40,8 @@ public:
         if (FAILED(injected)) return injected;
         EmuFilter *f = AsEmuFilter(filter);
         if (f == nullptr || f->graph() != nullptr) return E_INVALIDARG;  // not the model's, or already in a graph
-        if (name != nullptr && Find(name) != nullptr) return VFW_E_DUPLICATE_NAME;
-        Insert(f, name != nullptr ? std::wstring(name) : f->name());
+        if (name != nullptr && Find(WideOf(name)) != nullptr) return VFW_E_DUPLICATE_NAME;
+        Insert(f, name != nullptr ? WideOf(name) : f->name());
         return Completed(injected);
     }
 
@@ -68,7 +69,12 @@ public:
     }
 
     // Connects the two pins directly when the output pin offers a type the
-    // input accepts; otherwise places a converting filter between them.
+    // input accepts; otherwise places a converting filter between them. As
+    // DirectShow's graph does: pins given the wrong way round (input first)
+    // are swapped; a pin that is already connected takes no second
+    // connection, directly or through a converter (VFW_E_CANNOT_CONNECT); an
+    // output pin that passes on what its filter's input receives cannot
+    // connect before that input is (VFW_E_NOT_CONNECTED).
     HRESULT STDMETHODCALLTYPE Connect(IPin *out_pin, IPin *in_pin) override {
         if (out_pin == nullptr || in_pin == nullptr) return E_POINTER;
         HRESULT injected = CheckFault(Call::GraphConnect);
@@ -79,8 +85,10 @@ public:
             return VFW_E_NOT_IN_GRAPH;
         }
         if (state_ != GraphState::kStopped) return VFW_E_NOT_STOPPED;
+        if (out->direction() == PINDIR_INPUT) std::swap(out, in);
         if (out->direction() != PINDIR_OUTPUT || in->direction() != PINDIR_INPUT) return VFW_E_INVALID_DIRECTION;
-        if (out->peer() != nullptr || in->peer() != nullptr) return VFW_E_ALREADY_CONNECTED;
+        if (out->peer() != nullptr || in->peer() != nullptr) return VFW_E_CANNOT_CONNECT;
+        if (!out->ReadyToConnect()) return VFW_E_NOT_CONNECTED;
         if (SUCCEEDED(ConnectDirect(out, in))) return Completed(injected);
         if (SUCCEEDED(ConnectThroughConverter(out, in))) return Completed(injected);
         return VFW_E_CANNOT_CONNECT;

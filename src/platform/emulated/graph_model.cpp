@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <cwchar>
 
 namespace emu {
 namespace {
@@ -32,8 +31,11 @@ public:
         return QueryImpl(iid, out, {{&IID_IUnknown, this}, {&IID_IEnumPins, this}});
     }
     EMU_REFCOUNT_METHODS
+    // More than one pin asked for without a count to tell how many came is
+    // E_INVALIDARG, as DirectShow's pin enumerators answer.
     HRESULT STDMETHODCALLTYPE Next(ULONG count, IPin **out, ULONG *fetched) override {
-        if (out == nullptr || (count != 1 && fetched == nullptr)) return E_POINTER;
+        if (out == nullptr) return E_POINTER;
+        if (count > 1 && fetched == nullptr) return E_INVALIDARG;
         HRESULT injected = CheckFault(Call::EnumPinsNext);
         if (fetched) *fetched = 0;
         if (FAILED(injected)) return injected;
@@ -193,9 +195,10 @@ HRESULT STDMETHODCALLTYPE EmuPin::QueryPinInfo(PIN_INFO *info) {
     owner_->AddRef();
     info->pFilter = owner_;
     info->dir = direction_;
-    size_t chars = std::min(name_.size(), sizeof(info->achName) / sizeof(info->achName[0]) - 1);
-    std::wmemcpy(info->achName, name_.c_str(), chars);
-    info->achName[chars] = L'\0';
+    const std::u16string name = Utf16Of(name_);
+    size_t chars = std::min(name.size(), sizeof(info->achName) / sizeof(info->achName[0]) - 1);
+    std::char_traits<WCHAR>::copy(info->achName, name.c_str(), chars);
+    info->achName[chars] = u'\0';
     return Completed(injected);
 }
 

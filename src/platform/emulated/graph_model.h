@@ -70,9 +70,12 @@ public:
     const MediaTypeRecord &connected_type() const { return connected_type_; }
 
     // Output pins: the types offered for a connection, best first, and whether
-    // this pin will connect to that input pin at all.
+    // this pin will connect to that input pin at all. A pin that passes on
+    // what its filter's input receives is not ready before that input is
+    // connected.
     virtual std::vector<MediaTypeRecord> OfferedTypes() const { return {}; }
     virtual bool WillConnectTo(const EmuPin &) const { return true; }
+    virtual bool ReadyToConnect() const { return true; }
     // Input pins: whether a type offered by an output pin is acceptable.
     virtual bool Accepts(const MediaTypeRecord &) const { return true; }
 

@@ -118,7 +118,7 @@ EMU_API bool DrawTestPattern(const SimulatedFormat &format, uint32_t frame_numbe
 // The output pins of a device's source filter, in enumeration order.
 enum class SourcePin {
     kCapture,  // category PIN_CATEGORY_CAPTURE; carries IAMStreamConfig
-    kPreview,  // category PIN_CATEGORY_PREVIEW; delivers the same frames
+    kPreview,  // category PIN_CATEGORY_PREVIEW; the same frames and the same IAMStreamConfig
 };
 
 // How the filter graph's Connect reaches a downstream pin from the device.

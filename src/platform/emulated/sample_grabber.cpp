@@ -37,6 +37,7 @@ public:
         if (input_->peer() == nullptr) return {};
         return {input_->connected_type()};
     }
+    bool ReadyToConnect() const override { return input_->peer() != nullptr; }
 
 private:
     const EmuPin *input_;

@@ -45,8 +45,9 @@ const GUID &CategoryOf(SourcePin role) {
 
 class SimulatedSource;
 
-// An output pin of the source. The capture pin also answers for the device's
-// stream configuration, which both pins share: they deliver the same frames.
+// An output pin of the source. Both pins answer for the device's stream
+// configuration, which they share, as a capture device's pins do: they
+// deliver the same frames.
 class SourceOutputPin final : public EmuPin, public IAMStreamConfig {
 public:
     SourceOutputPin(SimulatedSource *source, SourcePin role);
@@ -56,12 +57,9 @@ public:
     ULONG STDMETHODCALLTYPE Release() override { return EmuPin::Release(); }
     HRESULT Query(REFIID iid, void **out, bool injectable) override {
         IUnknown *pin = static_cast<IPin *>(this);
-        if (role_ == SourcePin::kCapture) {
-            return QueryTable(iid, out,
-                              {{&IID_IUnknown, pin}, {&IID_IPin, pin}, {&IID_IAMStreamConfig, static_cast<IAMStreamConfig *>(this)}},
-                              injectable);
-        }
-        return QueryTable(iid, out, {{&IID_IUnknown, pin}, {&IID_IPin, pin}}, injectable);
+        return QueryTable(iid, out,
+                          {{&IID_IUnknown, pin}, {&IID_IPin, pin}, {&IID_IAMStreamConfig, static_cast<IAMStreamConfig *>(this)}},
+                          injectable);
     }
 
     std::vector<MediaTypeRecord> OfferedTypes() const override;
@@ -98,6 +96,8 @@ public:
 
     // A format is taken when it is one of the capabilities: same subtype,
     // format type and block size, and the same size where the block holds one.
+    // Anything else is refused with E_FAIL, the code a capture device's stream
+    // configuration gives for it on Windows.
     HRESULT ChangeFormat(const AM_MEDIA_TYPE &type) {
         for (size_t i = 0; i < pin_count(); ++i) {
             if (pin(i)->peer() != nullptr) return VFW_E_ALREADY_CONNECTED;
@@ -115,7 +115,7 @@ public:
                 break;
             }
         }
-        if (!offered) return VFW_E_INVALIDMEDIATYPE;
+        if (!offered) return E_FAIL;
         if (!device_->set_format_ignored) current_ = wanted;
         return S_OK;
     }
@@ -270,14 +270,15 @@ HRESULT STDMETHODCALLTYPE SourceOutputPin::GetNumberOfCapabilities(int *count, i
     return Completed(injected);
 }
 
-// An index past the end gives S_FALSE and no type.
+// As on Windows, the index is judged before the pointers: one past the end
+// gives S_FALSE and no type even when both pointers are null.
 HRESULT STDMETHODCALLTYPE SourceOutputPin::GetStreamCaps(int index, AM_MEDIA_TYPE **type, BYTE *caps) {
-    if (type == nullptr || caps == nullptr) return E_POINTER;
-    *type = nullptr;
+    if (type != nullptr) *type = nullptr;
     HRESULT injected = CheckFault(Call::GetStreamCaps);
     if (FAILED(injected)) return injected;
     if (index < 0) return E_INVALIDARG;
     if (static_cast<size_t>(index) >= source_->capabilities().size()) return S_FALSE;
+    if (type == nullptr || caps == nullptr) return E_POINTER;
     HRESULT hr = source_->capabilities()[static_cast<size_t>(index)].NewTaskMemoryCopy(type);
     if (FAILED(hr)) return hr;
 

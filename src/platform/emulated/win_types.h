@@ -12,6 +12,9 @@
 #define STDMETHODCALLTYPE
 #define WINAPI
 
+// A wide string literal of the platform's WCHAR: KOVIC_WIDE("CLSID").
+#define KOVIC_WIDE(text) u##text
+
 typedef uint8_t BYTE;
 typedef int32_t BOOL;
 typedef int32_t LONG;
@@ -22,12 +25,14 @@ typedef unsigned int UINT;
 typedef int64_t LONGLONG;
 typedef int64_t REFERENCE_TIME;
 typedef int32_t HRESULT;
-typedef wchar_t WCHAR;
-typedef wchar_t OLECHAR;
-typedef const wchar_t *LPCWSTR;
-typedef const wchar_t *LPCOLESTR;
-typedef const wchar_t *LPCWCH;
-typedef wchar_t *LPWSTR;
+// Wide text is UTF-16, as on Windows: a character outside the Basic
+// Multilingual Plane takes two units (a surrogate pair).
+typedef char16_t WCHAR;
+typedef char16_t OLECHAR;
+typedef const char16_t *LPCWSTR;
+typedef const char16_t *LPCOLESTR;
+typedef const char16_t *LPCWCH;
+typedef char16_t *LPWSTR;
 typedef char *LPSTR;
 typedef const char *LPCSTR;
 typedef const char *LPCCH;

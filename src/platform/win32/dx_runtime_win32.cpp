@@ -2,10 +2,11 @@
 // from the system folder.
 // Every DirectX entry point is looked up at run time, so the library links
 // against no DirectX import library; objects are driven through the SDK's
-// interface declarations. Stateless; runs on the probe's calling thread.
+// interface declarations, and COM is the shared runtime's. Stateless; runs on
+// the probe's calling thread.
 #include <cstring>
 
-#include "dxprobe/dx_runtime.h"
+#include "platform/dx_runtime.h"
 #include "platform/platform.h"
 #include "platform/win32/system_library.h"
 
@@ -22,10 +23,6 @@ static_assert(kSurfaceDescCapsValid == DDSD_CAPS && kSurfaceCapsPrimarySurface =
 typedef HRESULT(WINAPI *DirectDrawCreateFunction)(GUID *driver, IDirectDraw **out, IUnknown *outer);
 typedef HRESULT(WINAPI *DirectDrawCreateExFunction)(GUID *driver, void **out, REFIID iid, IUnknown *outer);
 
-// Every object handed out is a COM interface pointer; the handle is that
-// pointer seen as IUnknown (the first base of every interface).
-DxObject ToHandle(IUnknown *object) { return reinterpret_cast<DxObject>(object); }
-IUnknown *ToUnknown(DxObject object) { return reinterpret_cast<IUnknown *>(object); }
 // Only handles from CallDirectDrawCreate reach the IDirectDraw methods.
 IDirectDraw *ToDirectDraw(DxObject object) { return static_cast<IDirectDraw *>(ToUnknown(object)); }
 
@@ -42,18 +39,6 @@ public:
 
     void CloseLibrary(DxLibrary library) override { FreeLibrary(reinterpret_cast<HMODULE>(library)); }
 
-    void WriteDebugOutput(const char *text) override { OutputDebugStringA(text); }
-
-    HRESULT InitializeCom() override { return CoInitialize(nullptr); }
-    void UninitializeCom() override { CoUninitialize(); }
-
-    HRESULT CreateComInstance(REFCLSID clsid, REFIID iid, DxObject *out) override {
-        void *object = nullptr;
-        const HRESULT hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, iid, &object);
-        *out = ToHandle(static_cast<IUnknown *>(object));
-        return hr;
-    }
-
     HRESULT CallDirectDrawCreate(DxEntryPoint entry, DxObject *out) override {
         auto create = reinterpret_cast<DirectDrawCreateFunction>(entry);
         IDirectDraw *direct_draw = nullptr;
@@ -69,15 +54,6 @@ public:
         *out = ToHandle(static_cast<IUnknown *>(object));
         return hr;
     }
-
-    HRESULT QueryObject(DxObject object, REFIID iid, DxObject *out) override {
-        void *obtained = nullptr;
-        const HRESULT hr = ToUnknown(object)->QueryInterface(iid, &obtained);
-        *out = ToHandle(static_cast<IUnknown *>(obtained));
-        return hr;
-    }
-
-    void ReleaseObject(DxObject object) override { ToUnknown(object)->Release(); }
 
     HRESULT SetCooperativeLevel(DxObject direct_draw, HWND window, DWORD flags) override {
         return ToDirectDraw(direct_draw)->SetCooperativeLevel(window, flags);

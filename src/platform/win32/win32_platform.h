@@ -16,6 +16,9 @@
 #include <dshow.h>
 #include <qedit.h>
 
+// A wide string literal of the platform's WCHAR: KOVIC_WIDE("CLSID").
+#define KOVIC_WIDE(text) L##text
+
 extern "C" {
 extern const CLSID CLSID_SampleGrabber;
 extern const CLSID CLSID_NullRenderer;

@@ -190,6 +190,8 @@ TEST_F(VirtualCameraTest, CapabilitiesComeFromTheProfileAndSetFormatNarrowsTheOf
         VIDEO_STREAM_CONFIG_CAPS caps;
         EXPECT_EQ(config->GetStreamCaps(count, &type, reinterpret_cast<BYTE *>(&caps)), S_FALSE);
         EXPECT_EQ(type, nullptr);
+        EXPECT_EQ(config->GetStreamCaps(count, nullptr, nullptr), S_FALSE) << "the index is judged first";
+        EXPECT_EQ(config->GetStreamCaps(0, nullptr, reinterpret_cast<BYTE *>(&caps)), E_POINTER);
         EXPECT_EQ(config->GetStreamCaps(-1, &type, reinterpret_cast<BYTE *>(&caps)), E_INVALIDARG);
 
         // Before any choice: the first capability is current, and every one is offered.
@@ -221,12 +223,12 @@ TEST_F(VirtualCameraTest, CapabilitiesComeFromTheProfileAndSetFormatNarrowsTheOf
 
         // A size the device does not have is refused and changes nothing.
         AM_MEDIA_TYPE *other = vcam::CreateMediaType({PixelFormat::kRgb24, 640, 480, 30});
-        EXPECT_EQ(config->SetFormat(other), VFW_E_INVALIDMEDIATYPE);
+        EXPECT_EQ(config->SetFormat(other), E_FAIL);
         EXPECT_EQ(pin->QueryAccept(other), S_FALSE);
         vcam::DeleteMediaType(other);
         // The right size at another rate is refused too.
         AM_MEDIA_TYPE *wrong_rate = vcam::CreateMediaType({PixelFormat::kRgb24, 320, 240, 25});
-        EXPECT_EQ(config->SetFormat(wrong_rate), VFW_E_INVALIDMEDIATYPE);
+        EXPECT_EQ(config->SetFormat(wrong_rate), E_FAIL);
         vcam::DeleteMediaType(wrong_rate);
         ASSERT_EQ(config->GetFormat(&type), S_OK);
         EXPECT_TRUE(vcam::SameFrameShape(FormatOf(*type), expected[2]));

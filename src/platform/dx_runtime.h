@@ -1,7 +1,9 @@
 // DxRuntime: what the DirectX version probe needs of the operating system,
 // behind one narrow interface so that the probe's ladder runs unchanged over the
 // real runtime, the emulated platform or a scripted fake. Implementations keep
-// no state of the probe's; every call runs on the probe's calling thread.
+// no state of the probe's; every call runs on the probe's calling thread. The
+// COM half of the interface is the same on every platform and is implemented
+// once (dx_runtime.cpp); each platform's runtime adds the DirectX libraries.
 #pragma once
 
 #include "platform/platform.h"
@@ -37,14 +39,15 @@ public:
     virtual DxEntryPoint FindEntryPoint(DxLibrary library, const char *name) = 0;
     // FreeLibrary: drops one reference from OpenLibrary.
     virtual void CloseLibrary(DxLibrary library) = 0;
+
     // OutputDebugStringA.
-    virtual void WriteDebugOutput(const char *text) = 0;
+    virtual void WriteDebugOutput(const char *text);
 
     // CoInitialize(null) and CoUninitialize on the calling thread.
-    virtual HRESULT InitializeCom() = 0;
-    virtual void UninitializeCom() = 0;
+    virtual HRESULT InitializeCom();
+    virtual void UninitializeCom();
     // CoCreateInstance(clsid, no outer object, in-process server, iid, out).
-    virtual HRESULT CreateComInstance(REFCLSID clsid, REFIID iid, DxObject *out) = 0;
+    virtual HRESULT CreateComInstance(REFCLSID clsid, REFIID iid, DxObject *out);
 
     // DirectDrawCreate found at `entry`: the active display driver, no outer
     // object; *out receives an IDirectDraw.
@@ -54,9 +57,9 @@ public:
     virtual HRESULT CallDirectDrawCreateEx(DxEntryPoint entry, REFIID iid, DxObject *out) = 0;
 
     // Methods of the objects handed out above. QueryObject and ReleaseObject
-    // serve every object; the other two need an IDirectDraw.
-    virtual HRESULT QueryObject(DxObject object, REFIID iid, DxObject *out) = 0;
-    virtual void ReleaseObject(DxObject object) = 0;
+    // serve every object (IUnknown); the other two need an IDirectDraw.
+    virtual HRESULT QueryObject(DxObject object, REFIID iid, DxObject *out);
+    virtual void ReleaseObject(DxObject object);
     virtual HRESULT SetCooperativeLevel(DxObject direct_draw, HWND window, DWORD flags) = 0;
     virtual HRESULT CreateSurface(DxObject direct_draw, const SurfaceRequest &request, DxObject *out) = 0;
 };
@@ -64,6 +67,12 @@ public:
 // The runtime of the platform the library was built for (one per platform
 // folder). Stateless; lives for the process.
 DxRuntime &DefaultDxRuntime();
+
+// Every object the platforms' runtimes hand out is a COM interface pointer;
+// its handle is that pointer seen as IUnknown (the first base of every
+// interface). A scripted fake may use handles of its own.
+inline DxObject ToHandle(IUnknown *object) { return reinterpret_cast<DxObject>(object); }
+inline IUnknown *ToUnknown(DxObject object) { return reinterpret_cast<IUnknown *>(object); }
 
 // The identifiers the probe asks for, with the platform's published values.
 inline constexpr IID IID_IDirectDraw2 = {0xB3A6F3E0, 0x2B43, 0x11CF, {0xA2, 0xDE, 0x00, 0xAA, 0x00, 0xB9, 0x33, 0x56}};
