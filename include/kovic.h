@@ -3,13 +3,16 @@
  * Eighteen flat exports. Every export returns an integer: 1 (KOVIC_OK) for
  * success, a category-coded result code for a failure, or a plain value (a
  * count, a size, a version code, 0 for "no"). Session exports take the handle
- * returned by KOVICOpen; a handle that is not a live session is answered like a
- * null handle.
+ * returned by KOVICOpen; a handle that is not a live session (one already
+ * closed, or a value the library never issued) is answered like a null
+ * handle.
  *
  * Threading: a host calls a session's exports from one thread at a time,
  * normally the thread that owns the host window (status messages are sent
- * synchronously from the calling thread). Frame messages are posted from the
- * media framework's streaming thread. */
+ * synchronously from the calling thread). KOVICGetFrameCall and
+ * KOVICIsPreviewing are the exceptions: any thread may call them at any time,
+ * also while another thread closes the session or rebuilds its graph. Frame
+ * messages are posted from the media framework's streaming thread. */
 #ifndef KOVIC_H
 #define KOVIC_H
 
@@ -37,7 +40,8 @@
 extern "C" {
 #endif
 
-/* A session handle: the address of the session record, as a pointer-sized integer. */
+/* A session handle: a positive pointer-sized number issued by KOVICOpen, never
+ * the same twice in the life of the process (0 when the open failed). */
 typedef intptr_t KOVIC_SESSION;
 
 /* Result codes. The top byte names the stage that failed, the lower bits the step. */
@@ -133,7 +137,8 @@ KOVIC_API int KOVIC_CALL KOVICGetVideoDeviceCount(void);
  * for a negative index; 0 for a null buffer. Writes only on success. */
 KOVIC_API int KOVIC_CALL KOVICGetVideoDevice(int index, char *name);
 
-/* Opens a session reporting to `window` (not validated; may be null). */
+/* Opens a session reporting to `window` (not validated; may be null). Its
+ * handle, or 0 when the session cannot be made. */
 KOVIC_API KOVIC_SESSION KOVIC_CALL KOVICOpen(void *window);
 /* Stops preview ("Preview Stop"), tears the graph down, frees the session. 1. */
 KOVIC_API int KOVIC_CALL KOVICClose(KOVIC_SESSION session);
@@ -154,10 +159,10 @@ KOVIC_API int KOVIC_CALL KOVICStartPreview(KOVIC_SESSION session);
 /* Stops the graph; sends "Preview Stop" during the call. */
 KOVIC_API int KOVIC_CALL KOVICStopPreview(KOVIC_SESSION session);
 /* 1 while previewing, 0 otherwise, KOVIC_E_NULL_HANDLE for a bad handle
- * (non-zero: compare, do not test as a truth value). */
+ * (non-zero: compare, do not test as a truth value). Any thread, any time. */
 KOVIC_API int KOVIC_CALL KOVICIsPreviewing(KOVIC_SESSION session);
 /* Arms the frame sink to deliver one more frame. 1, KOVIC_E_NULL_HANDLE or
- * KOVIC_E_NO_FRAME_SINK. Any thread that owns the session; any time. */
+ * KOVIC_E_NO_FRAME_SINK. Any thread, any time. */
 KOVIC_API int KOVIC_CALL KOVICGetFrameCall(KOVIC_SESSION session);
 /* Converts a packed 24-bit BGR frame (bottom-up rows as delivered) into I420
  * (Y, then U, then V) in `destination` (width * height * 3 / 2 bytes); the
@@ -173,8 +178,17 @@ KOVIC_API int KOVIC_CALL KOVICGetFrameCall(KOVIC_SESSION session);
  * V 128. */
 KOVIC_API int KOVIC_CALL KOVICGetYuvFrame(unsigned char *destination, const unsigned char *source,
                                           int width, int height, int source_length);
-/* Writes the descriptor's frame as a 24-bit BMP file. KOVIC_E_NULL_HANDLE,
- * KOVIC_E_NO_FRAME_SINK, KOVIC_E_NO_FILE_NAME; else 1 when written, 0 when not. */
+/* Writes the descriptor's frame as a 24-bit BMP file: the headers, then
+ * `length` bytes from `data`. KOVIC_E_NULL_HANDLE, KOVIC_E_NO_FRAME_SINK,
+ * KOVIC_E_NO_FILE_NAME; else 1 when written, 0 when not. Any name CreateFileA
+ * can open for writing will do (a device such as NUL too); a name it refuses
+ * (a read-only file, a folder, a file open elsewhere) gives 0 with nothing
+ * touched. An existing file is replaced only by a complete new one, so a
+ * failed save leaves it as it was (unless its folder cannot take a temporary
+ * file beside it, when it is rewritten in place). The session's own
+ * descriptor (a KOVIC_MSG_FRAME's wParam) with a length beyond its buffer
+ * gives 0 and writes nothing; a descriptor the host fills in itself must
+ * describe bytes the host owns. */
 KOVIC_API int KOVIC_CALL KOVICSaveSingleFrameBitmap(KOVIC_SESSION session, const char *file_name,
                                                     const FrameDescriptor *frame);
 

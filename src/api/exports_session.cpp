@@ -10,11 +10,7 @@ extern "C" {
 
 KOVIC_API KOVIC_SESSION KOVIC_CALL KOVICOpen(void *window) { return OpenSession(static_cast<HWND>(window)); }
 
-KOVIC_API int KOVIC_CALL KOVICClose(KOVIC_SESSION handle) {
-    CaptureSession *session = LookUpSession(handle);
-    if (session == nullptr) return KOVIC_E_NULL_HANDLE;
-    return CloseSession(session);
-}
+KOVIC_API int KOVIC_CALL KOVICClose(KOVIC_SESSION handle) { return CloseSession(handle); }
 
 KOVIC_API int KOVIC_CALL KOVICSelectDevice(KOVIC_SESSION handle, int index) {
     CaptureSession *session = LookUpSession(handle);
@@ -58,17 +54,11 @@ KOVIC_API int KOVIC_CALL KOVICStopPreview(KOVIC_SESSION handle) {
     return StopPreview(session);
 }
 
-KOVIC_API int KOVIC_CALL KOVICIsPreviewing(KOVIC_SESSION handle) {
-    CaptureSession *session = LookUpSession(handle);
-    if (session == nullptr) return KOVIC_E_NULL_HANDLE;
-    return IsPreviewing(session);
-}
+// These two may come from any thread at any time: the session looks the
+// handle up and uses the record under its registry's lock.
+KOVIC_API int KOVIC_CALL KOVICIsPreviewing(KOVIC_SESSION handle) { return IsPreviewing(handle); }
 
-KOVIC_API int KOVIC_CALL KOVICGetFrameCall(KOVIC_SESSION handle) {
-    CaptureSession *session = LookUpSession(handle);
-    if (session == nullptr) return KOVIC_E_NULL_HANDLE;
-    return GetFrameCall(session);
-}
+KOVIC_API int KOVIC_CALL KOVICGetFrameCall(KOVIC_SESSION handle) { return GetFrameCall(handle); }
 
 KOVIC_API int KOVIC_CALL KOVICSaveSingleFrameBitmap(KOVIC_SESSION handle, const char *file_name,
                                                     const FrameDescriptor *frame) {

@@ -61,14 +61,14 @@ HRESULT STDMETHODCALLTYPE FrameSink::BufferCB(double sample_time, BYTE *buffer, 
     int32_t bytes = (buffer != nullptr && length > 0) ? static_cast<int32_t>(length) : 0;
     // The host finished with the previous frame before it armed the sink, so a
     // longer frame may replace the buffer: no overrun and no torn frame.
-    if (descriptor_.data != nullptr && bytes > capacity_) {
+    if (descriptor_.data != nullptr && bytes > capacity_.load(std::memory_order_relaxed)) {
         FreeMemory(descriptor_.data);
         descriptor_.data = nullptr;
-        capacity_ = 0;
+        capacity_.store(0, std::memory_order_relaxed);
     }
     if (descriptor_.data == nullptr && bytes > 0) {
         descriptor_.data = static_cast<unsigned char *>(AllocateMemory(static_cast<size_t>(bytes)));
-        capacity_ = descriptor_.data != nullptr ? bytes : 0;
+        capacity_.store(descriptor_.data != nullptr ? bytes : 0, std::memory_order_relaxed);
     }
     descriptor_.sample_time = sample_time;
     descriptor_.length = bytes;

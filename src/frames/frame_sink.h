@@ -5,6 +5,7 @@
 // only after the grabber that calls it has been released.
 #pragma once
 
+#include <atomic>
 #include <memory>
 
 #include "kovic.h"
@@ -39,6 +40,9 @@ public:
     // Written once per build, before the graph runs.
     void SetFrameSize(int32_t width, int32_t height);
     FrameDescriptor *descriptor() { return &descriptor_; }
+    const FrameDescriptor *descriptor() const { return &descriptor_; }
+    // Bytes the frame buffer holds (0 before the first frame).
+    int32_t buffer_bytes() const { return capacity_.load(std::memory_order_relaxed); }
 
 private:
     friend struct FrameSinkDeleter;
@@ -48,7 +52,8 @@ private:
     HWND host_window_;
     FrameDescriptor descriptor_;
     // Bytes the frame buffer holds: fixed by the first frame, grown by a longer one.
-    int32_t capacity_ = 0;
+    // Written on the streaming thread, read by the host's snapshot check.
+    std::atomic<int32_t> capacity_{0};
     // Keeps the library loaded while the sink can be called.
     LibraryModule module_;
 };

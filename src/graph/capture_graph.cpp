@@ -60,10 +60,17 @@ int CaptureGraph::ReleaseGraph() {
     graph_builder_.Reset();
     device_source_.Reset();
     sample_grabber_.Reset();
-    frame_sink_.reset();
+    ExchangeFrameSink(nullptr);  // the sink it hands back is destroyed here
     null_renderer_.Reset();
     stream_config_.Reset();
     return KOVIC_OK;
+}
+
+FrameSinkPtr CaptureGraph::ExchangeFrameSink(FrameSinkPtr sink) {
+    std::unique_lock<std::mutex> hold;
+    if (sink_handover_ != nullptr) hold = std::unique_lock<std::mutex>(*sink_handover_);
+    frame_sink_.swap(sink);
+    return sink;
 }
 
 }  // namespace kovic

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 
 #include "frames/frame_sink.h"
 #include "graph/graph_owner.h"
@@ -22,7 +23,9 @@ enum class FormatDimension { kWidth, kHeight };
 
 class CaptureGraph {
 public:
-    CaptureGraph() = default;
+    // `sink_handover`, when given, is held while a frame sink is put in place
+    // or taken away, so that a thread that holds it too may use frame_sink().
+    explicit CaptureGraph(std::mutex *sink_handover = nullptr) : sink_handover_(sink_handover) {}
     // Releases whatever is still held, in ReleaseGraph's order.
     ~CaptureGraph() { ReleaseGraph(); }
     CaptureGraph(const CaptureGraph &) = delete;
@@ -87,6 +90,9 @@ private:
     int SetUpGrabber(HWND host_window);
     // Disconnects and removes every filter that receives data from `filter`.
     void RemoveDownstream(IBaseFilter *filter);
+    // Puts `sink` in the place of the sink held, under the handover lock, and
+    // returns the one it replaces, for the caller to destroy without the lock.
+    FrameSinkPtr ExchangeFrameSink(FrameSinkPtr sink);
 
     ComPtr<IGraphBuilder> filter_graph_;
     ComPtr<ICaptureGraphBuilder2> graph_builder_;
@@ -95,6 +101,7 @@ private:
     ComPtr<IBaseFilter> null_renderer_;
     ComPtr<IAMStreamConfig> stream_config_;  // may stay absent in a built graph
     FrameSinkPtr frame_sink_;
+    std::mutex *sink_handover_;
 };
 
 }  // namespace kovic

@@ -78,9 +78,10 @@ int CaptureGraph::SetUpGrabber(HWND host_window) {
     // ReleaseGraph deletes the sink, so every build after one starts with a
     // fresh sink that waits to be armed.
     if (!frame_sink_) {
-        frame_sink_ = FrameSink::Create(host_window);
+        FrameSinkPtr made = FrameSink::Create(host_window);
         // A sink that cannot be allocated is neither registered nor filled.
-        if (!frame_sink_) return KOVIC_E_REGISTER_SINK;
+        if (!made) return KOVIC_E_REGISTER_SINK;
+        ExchangeFrameSink(std::move(made));
     }
     // Mode 1: the grabber calls BufferCB.
     if (CallFailed(grabber->SetCallback(frame_sink_.get(), 1))) return KOVIC_E_REGISTER_SINK;

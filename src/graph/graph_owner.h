@@ -4,6 +4,7 @@
 // knows it only through this. Host thread only.
 #pragma once
 
+#include <atomic>
 #include <cstdarg>
 #include <cstdint>
 
@@ -18,8 +19,9 @@ public:
     HWND host_window = nullptr;
     // 1 once a build has completed; 0 again after the teardown.
     int32_t built = 0;
-    // 1 from a run until the next stop; implies built.
-    int32_t previewing = 0;
+    // 1 from a run until the next stop; implies built. Atomic: another thread
+    // may ask whether the session previews at any time.
+    std::atomic<int32_t> previewing{0};
 
     // Formats a diagnostic with the platform's wvsprintfA rules into the
     // owner's last-error text, replacing what was there; returns 0.

@@ -31,10 +31,13 @@ KOVIC_SESSION OpenSession(HWND window) {
     return RememberSession(std::move(session));
 }
 
-int CloseSession(CaptureSession *session) {
-    CaptureSessionPtr closing = ForgetSession(session);
-    // Closed on another thread since it was looked up: nothing left to close.
+CaptureSession::CaptureSession() : graph(&LiveSessionsLock()) {}
+
+int CloseSession(KOVIC_SESSION handle) {
+    // Out of the live set first: from here on no other thread reaches it.
+    CaptureSessionPtr closing = ForgetSession(handle);
     if (!closing) return KOVIC_E_NULL_HANDLE;
+    CaptureSession *session = closing.get();
     if (session->built) {
         if (session->previewing) session->graph.StopPreviewGraph(*session);
         session->graph.TearDownGraph(*session);
@@ -129,12 +132,25 @@ int GetFrameCall(CaptureSession *session) {
     return KOVIC_OK;
 }
 
+int IsPreviewing(KOVIC_SESSION handle) {
+    return UseLiveSession(handle, KOVIC_E_NULL_HANDLE, [](CaptureSession *session) { return IsPreviewing(session); });
+}
+
+int GetFrameCall(KOVIC_SESSION handle) {
+    return UseLiveSession(handle, KOVIC_E_NULL_HANDLE, [](CaptureSession *session) { return GetFrameCall(session); });
+}
+
 int SaveSingleFrameBitmap(CaptureSession *session, const char *file_name, const FrameDescriptor *frame) {
-    if (session->graph.frame_sink() == nullptr) return KOVIC_E_NO_FRAME_SINK;
+    const FrameSink *sink = session->graph.frame_sink();
+    if (sink == nullptr) return KOVIC_E_NO_FRAME_SINK;
     if (file_name == nullptr) return KOVIC_E_NO_FILE_NAME;
     // No descriptor, or a frame without data (a failed buffer allocation):
     // nothing to write, and no file is touched.
     if (frame == nullptr || (frame->length > 0 && frame->data == nullptr)) return 0;
+    // The session's own descriptor with a length its buffer does not hold (a
+    // host that wrote into it) would put whatever memory follows the buffer
+    // into the file. A descriptor the host made itself is the host's to get right.
+    if (frame == sink->descriptor() && frame->length > sink->buffer_bytes()) return 0;
     return WriteBitmapFile(file_name, frame->width, frame->height, frame->data, frame->length) ? 1 : 0;
 }
 

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 
 #include "graph/capture_graph.h"
 #include "graph/graph_owner.h"
@@ -29,7 +30,13 @@ using CaptureSessionPtr = std::unique_ptr<CaptureSession, CaptureSessionDeleter>
 // The host window and the built and previewing flags are GraphOwner's: the
 // graph's steps read and set them, and report their diagnostics into the
 // last-error text through GraphOwner::ReportError.
+// The live sessions' lock (session/live_sessions.h): also the one the graph
+// takes while it puts a frame sink in place or takes it away.
+std::mutex &LiveSessionsLock();
+
 struct CaptureSession final : GraphOwner {
+    CaptureSession();
+
     int32_t selected_device = 0;  // negative: no device
     int32_t built_device = -1;    // the device index the current graph was built for
     int32_t requested_width = 0;  // 0 or less: the device's default
@@ -47,10 +54,10 @@ private:
 // A new session reporting to `window`, registered among the live sessions;
 // its handle, or 0 when the record cannot be allocated.
 KOVIC_SESSION OpenSession(HWND window);
-// Forgets the session, stops its preview ("Preview Stop"), tears its graph
-// down, releases it and frees the record. Returns 1 (KOVIC_E_NULL_HANDLE when
-// another thread closed it first).
-int CloseSession(CaptureSession *session);
+// Forgets the session behind `handle`, stops its preview ("Preview Stop"),
+// tears its graph down, releases it and frees the record. 1, or
+// KOVIC_E_NULL_HANDLE when there is no such session.
+int CloseSession(KOVIC_SESSION handle);
 
 // Null: KOVIC_E_NULL_HANDLE; previewing: KOVIC_E_PREVIEWING; else BuildGraph.
 int EnsureGraph(CaptureSession *session);
@@ -77,8 +84,14 @@ int StopPreview(CaptureSession *session);
 int IsPreviewing(CaptureSession *session);
 // Arms the frame sink: 1, or KOVIC_E_NO_FRAME_SINK.
 int GetFrameCall(CaptureSession *session);
+// KOVICIsPreviewing and KOVICGetFrameCall for a handle, which any thread may
+// call at any time: the record is used under the live sessions' lock, so a
+// close or a rebuild on another thread cannot free it (or its sink) meanwhile.
+int IsPreviewing(KOVIC_SESSION handle);
+int GetFrameCall(KOVIC_SESSION handle);
 // Writes a frame the host passes back as a BMP file: KOVIC_E_NO_FRAME_SINK,
-// KOVIC_E_NO_FILE_NAME, else 1 when written and 0 when not.
+// KOVIC_E_NO_FILE_NAME, else 1 when written and 0 when not. The session's own
+// descriptor is never written with more bytes than its frame buffer holds.
 int SaveSingleFrameBitmap(CaptureSession *session, const char *file_name, const FrameDescriptor *frame);
 
 }  // namespace kovic

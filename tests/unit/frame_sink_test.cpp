@@ -1,7 +1,12 @@
 // The frame sink and its handshake: driven directly through BufferCB, and end
 // to end with samples pushed from a simulated device through a built graph.
 #include <cstddef>
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
 #include <vector>
 
 #include "frames/frame_sink.h"
@@ -273,6 +278,51 @@ TEST_F(FrameDeliveryTest, FramesArriveInTheConnectedFormat) {
     EXPECT_EQ(frames[0]->height, 240);
     EXPECT_EQ(frames[0]->length, 320 * 240 * 3) << "RGB24 out of the converter";
     EXPECT_EQ(std::memcmp(frames[0]->data, frame.data(), 64), 0);
+    KOVICClose(h);
+}
+
+// The session's own descriptor passed back with a length its buffer does not
+// hold is refused before any file is touched, so no memory past the buffer
+// can reach a file; with its own length it is saved as delivered. A
+// descriptor the host made itself is written as the host describes it.
+TEST_F(FrameDeliveryTest, ASnapshotOfTheOwnDescriptorNeverReadsPastItsBuffer) {
+    emu::SimulatedDevice small = Named(L"Small");
+    small.capabilities = {{MEDIASUBTYPE_RGB24, 2, 2}};
+    small.current_format = {MEDIASUBTYPE_RGB24, 2, 2};
+    CreateWith({small});
+    RecordingWindow window;
+    KOVIC_SESSION h = KOVICOpen(window.as_arg());
+    ASSERT_EQ(KOVICStartPreview(h), 1);
+    ASSERT_EQ(KOVICGetFrameCall(h), 1);
+    const BYTE pixels[16] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
+    ASSERT_EQ(emu::DeliverSample(Record(h)->graph.device_source(), 0, pixels, 16), S_OK);
+    auto frames = Frames(window);
+    ASSERT_EQ(frames.size(), 1u);
+    auto *own = const_cast<FrameDescriptor *>(frames[0]);
+    ASSERT_EQ(own->length, 16);
+
+    const std::string file = ::testing::TempDir() + "kovic-own-descriptor.bmp";
+    std::remove(file.c_str());
+    emu::ResetCallCounts();
+    for (int32_t inflated : {17, 4096, INT32_MAX}) {
+        own->length = inflated;
+        EXPECT_EQ(KOVICSaveSingleFrameBitmap(h, file.c_str(), own), 0) << inflated;
+    }
+    EXPECT_EQ(emu::CallCount(emu::Call::CreateFile), 0) << "a refused snapshot touched the file system";
+    own->length = 16;
+    ASSERT_EQ(KOVICSaveSingleFrameBitmap(h, file.c_str(), own), 1);
+    std::ifstream in(file, std::ios::binary);
+    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ASSERT_EQ(bytes.size(), 54u + 16u);
+    EXPECT_EQ(std::memcmp(bytes.data() + 54, pixels, 16), 0);
+
+    // A copy made by the host, pointing at a buffer of its own, is the host's.
+    std::vector<unsigned char> mine(4096, 0x5A);
+    FrameDescriptor copy = *own;
+    copy.data = mine.data();
+    copy.length = 4096;
+    EXPECT_EQ(KOVICSaveSingleFrameBitmap(h, file.c_str(), &copy), 1);
+    std::remove(file.c_str());
     KOVICClose(h);
 }
 

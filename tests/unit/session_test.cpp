@@ -1,6 +1,7 @@
 // Sessions through the exports: handles, selection, the build gate and the
 // codes of the graph steps the emulated platform can reach.
 #include <cstring>
+#include <set>
 
 #include "session/capture_session.h"
 #include "session/live_sessions.h"
@@ -39,12 +40,32 @@ TEST_F(SessionTest, HandlesThatAreNotLiveSessionsAreAnsweredLikeNull) {
     EXPECT_EQ(KOVICClose(live), KOVIC_E_NULL_HANDLE) << "double close";
 }
 
-TEST_F(SessionTest, HandleIsTheRecordAddressWithItsInitialValues) {
+// A handle is issued once: a session opened after another closed never gets
+// its handle (even when its record lands at the same address), so a stale
+// close is answered like a null handle and leaves the new session open.
+TEST_F(SessionTest, HandlesAreNeverIssuedTwice) {
+    CreateWith({Named(L"Cam")});
+    std::set<KOVIC_SESSION> issued;
+    for (int round = 0; round < 100; ++round) {
+        KOVIC_SESSION a = KOVICOpen(nullptr);
+        ASSERT_GT(a, 0);
+        ASSERT_EQ(KOVICClose(a), 1);
+        KOVIC_SESSION b = KOVICOpen(nullptr);
+        ASSERT_GT(b, 0);
+        EXPECT_NE(b, a);
+        EXPECT_EQ(KOVICClose(a), KOVIC_E_NULL_HANDLE) << "a stale handle closed another session";
+        EXPECT_EQ(KOVICGetFrameCall(a), KOVIC_E_NULL_HANDLE);
+        EXPECT_EQ(KOVICIsPreviewing(b), 0) << "the newer session is still open";
+        EXPECT_TRUE(issued.insert(a).second && issued.insert(b).second) << "a handle was issued twice";
+        ASSERT_EQ(KOVICClose(b), 1);
+    }
+}
+
+TEST_F(SessionTest, ANewSessionHasItsInitialValues) {
     RecordingWindow window;
     KOVIC_SESSION h = KOVICOpen(window.as_arg());
     kovic::CaptureSession *s = kovic::LookUpSession(h);
     ASSERT_NE(s, nullptr);
-    EXPECT_EQ(reinterpret_cast<kovic::CaptureSession *>(h), s);
     EXPECT_EQ(s->host_window, window.handle());
     EXPECT_EQ(s->selected_device, 0);
     EXPECT_EQ(s->built_device, -1);
