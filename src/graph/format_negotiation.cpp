@@ -12,8 +12,35 @@
 namespace kovic {
 namespace {
 
-// VIDEO_STREAM_CONFIG_CAPS is 128 bytes; its content is not read.
+// VIDEO_STREAM_CONFIG_CAPS is 128 bytes; its content is not read. A pin tells
+// the size of its capability structure, and GetStreamCaps writes that many
+// bytes, so a pin that reports more gets a block of that size. A size beyond
+// any capability structure is a broken pin: its capabilities are passed over.
 constexpr size_t kStreamCapsBytes = 128;
+constexpr int kLargestStreamCapsBytes = 64 * 1024;
+
+// The block GetStreamCaps writes into: on the stack for the documented size,
+// from the library's allocator for a larger one. Empty when that fails.
+class StreamCapsBlock {
+public:
+    explicit StreamCapsBlock(int reported_bytes) {
+        if (reported_bytes <= static_cast<int>(kStreamCapsBytes)) {
+            bytes_ = local_;
+        } else {
+            heap_ = static_cast<BYTE *>(AllocateMemory(static_cast<size_t>(reported_bytes)));
+            bytes_ = heap_;
+        }
+    }
+    ~StreamCapsBlock() { FreeMemory(heap_); }
+    StreamCapsBlock(const StreamCapsBlock &) = delete;
+    StreamCapsBlock &operator=(const StreamCapsBlock &) = delete;
+    BYTE *bytes() const { return bytes_; }
+
+private:
+    BYTE local_[kStreamCapsBytes];
+    BYTE *heap_ = nullptr;
+    BYTE *bytes_ = nullptr;
+};
 
 int32_t Magnitude(int32_t v) { return v < 0 ? static_cast<int32_t>(0u - static_cast<uint32_t>(v)) : v; }
 
@@ -25,10 +52,12 @@ template <class Use>
 int FindCapability(IAMStreamConfig *config, int32_t width, int32_t height, const GUID *subtype, Use use) {
     int count = 0, size = 0;
     if (CallFailed(config->GetNumberOfCapabilities(&count, &size))) return 0;
+    if (size > kLargestStreamCapsBytes) return 0;
+    StreamCapsBlock caps(size);
+    if (caps.bytes() == nullptr) return 0;
     for (int i = 0; i < count; ++i) {
         MediaTypePtr type;
-        BYTE caps[kStreamCapsBytes];
-        if (CallFailed(config->GetStreamCaps(i, type.ReleaseAndGetAddressOf(), caps)) || !type.Get()) continue;
+        if (CallFailed(config->GetStreamCaps(i, type.ReleaseAndGetAddressOf(), caps.bytes())) || !type.Get()) continue;
         int32_t w, h;
         if (ReadFormatSize(*type.Get(), &w, &h) && w == width && Magnitude(h) == height &&
             (subtype == nullptr || IsEqualGUID(type->subtype, *subtype))) {

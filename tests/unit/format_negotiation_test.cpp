@@ -213,4 +213,41 @@ TEST_F(FormatNegotiationTest, TheQueryGateBuildsOnceAndNeverRebuilds) {
     KOVICClose(h);
 }
 
+// A pin whose capability structure is larger than the 128 bytes of
+// VIDEO_STREAM_CONFIG_CAPS fills a block of the size it reports (AddressSanitizer
+// would see a write past a 128-byte block); one that reports an impossible
+// size, or whose block cannot be allocated, offers nothing, and the build goes
+// on with the device's own format.
+TEST_F(FormatNegotiationTest, TheCapabilityBlockHasTheSizeThePinReports) {
+    for (int bytes : {0, 64, 128, 129, 4096, 64 * 1024}) {
+        SCOPED_TRACE(bytes);
+        emu::SimulatedDevice device = Offering({{MEDIASUBTYPE_RGB24, 640, 480}, {MEDIASUBTYPE_RGB24, 320, 240}});
+        device.stream_caps_bytes = bytes;
+        KOVIC_SESSION h = OpenWith(device, 320, 240);
+        ASSERT_EQ(KOVICStartPreview(h), 1);
+        EXPECT_EQ(KOVICGetWidth(h), 320) << "the requested size was applied";
+        EXPECT_EQ(KOVICEnumVideoFormat(h, 640, 480), 1);
+        KOVICClose(h);
+    }
+    emu::SimulatedDevice broken = Offering({{MEDIASUBTYPE_RGB24, 640, 480}, {MEDIASUBTYPE_RGB24, 320, 240}});
+    broken.stream_caps_bytes = 64 * 1024 + 1;
+    KOVIC_SESSION h = OpenWith(broken, 320, 240);
+    emu::ResetCallCounts();
+    ASSERT_EQ(KOVICStartPreview(h), 1);
+    EXPECT_EQ(emu::CallCount(emu::Call::GetStreamCaps), 0) << "no block for an impossible size";
+    EXPECT_EQ(KOVICGetWidth(h), 640) << "the device keeps its own format";
+    EXPECT_EQ(KOVICEnumVideoFormat(h, 640, 480), 0);
+    KOVICClose(h);
+
+    emu::SimulatedDevice large = broken;
+    large.stream_caps_bytes = 4096;
+    h = OpenWith(large, 320, 240);
+    emu::FailCall(emu::Call::LibraryAlloc, E_OUTOFMEMORY);  // the first allocation of the build is the block
+    ASSERT_EQ(KOVICStartPreview(h), 1);
+    emu::ClearFaults();
+    EXPECT_EQ(KOVICGetWidth(h), 640) << "no block, no capability applied";
+    EXPECT_EQ(KOVICEnumVideoFormat(h, 320, 240), 1) << "a later query gets its block";
+    KOVICClose(h);
+}
+
 }  // namespace

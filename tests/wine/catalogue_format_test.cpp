@@ -13,10 +13,11 @@ using FormatTest = CaptureTest;
 TEST_F(CatalogueTest, ListsTheRegisteredDevicesInSortedInstanceKeyOrder) {
     // Wine enumerates the category's instance keys sorted by key name:
     // vcam-broken, vcam-main, vcam-preview-first, vcam-short, vcam-stubborn,
-    // vcam-wide-name, then the key named after the class that registering the
-    // DLL wrote.
-    const std::vector<std::string> expected = {kBrokenCamera,   kMainCamera,     kPreviewFirstCamera, kShortFrameCamera,
-                                               kStubbornCamera, kFarPlaneCamera, kDefaultCamera};
+    // vcam-wide-caps, vcam-wide-name, then the key named after the class that
+    // registering the DLL wrote.
+    const std::vector<std::string> expected = {kBrokenCamera,   kMainCamera,     kPreviewFirstCamera,
+                                               kShortFrameCamera, kStubbornCamera, kWideCapsCamera,
+                                               kFarPlaneCamera, kDefaultCamera};
     EXPECT_EQ(CatalogueNames(), expected);
     const int count = static_cast<int>(expected.size());
     ASSERT_EQ(KOVICGetVideoDeviceCount(), count);
@@ -148,6 +149,21 @@ TEST_F(FormatTest, TheDeviceRateOfTheAppliedSizePacesTheFrames) {
     double sent = static_cast<double>(b.counter - a.counter);
     EXPECT_LE(sent, slots + 1.0);
     EXPECT_GE(sent, slots * 0.75);
+}
+
+// The wide-caps device reports a capability structure of 1024 bytes and
+// writes that many: the library gives it a block of that size, so the
+// requested size is found and applied and frames come.
+TEST_F(FormatTest, ACapabilityStructureLargerThanTheDocumentedOneIsReadWhole) {
+    KOVIC_SESSION session = OpenOn(kWideCapsCamera, 176, 144);
+    EXPECT_EQ(KOVICEnumVideoFormat(session, 320, 240), 1);
+    ASSERT_EQ(KOVICStartPreview(session), KOVIC_OK);
+    EXPECT_EQ(KOVICGetWidth(session), 176);
+    EXPECT_EQ(KOVICGetHeight(session), 144);
+    const FrameMessage *frame = NextFrame(session);
+    ASSERT_NE(frame, nullptr);
+    EXPECT_EQ(frame->width, 176);
+    EXPECT_EQ(frame->length, 176 * 144 * 3);
 }
 
 }  // namespace

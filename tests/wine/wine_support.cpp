@@ -15,6 +15,7 @@ const char kStubbornCamera[] = "Kovic Stubborn Camera";
 const char kBrokenCamera[] = "Kovic Broken Camera";
 const char kShortFrameCamera[] = "Kovic Short-Frame Camera";
 const char kPreviewFirstCamera[] = "Kovic Preview-First Camera";
+const char kWideCapsCamera[] = "Kovic Wide-Caps Camera";
 const char kDefaultCamera[] = "Kovic Virtual Camera";
 const char kFarPlaneCamera[] = "Kovic Far-Plane Camera, whose name runs on past eighty bytes to end in a sign ";
 

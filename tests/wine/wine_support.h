@@ -21,6 +21,7 @@ extern const char kStubbornCamera[];
 extern const char kBrokenCamera[];
 extern const char kShortFrameCamera[];
 extern const char kPreviewFirstCamera[];
+extern const char kWideCapsCamera[];
 extern const char kDefaultCamera[];
 // The catalogue's name of the device whose name runs past 80 bytes into a
 // character outside the Basic Multilingual Plane: its first 78 characters.

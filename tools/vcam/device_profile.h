@@ -26,10 +26,18 @@ constexpr uint32_t kMaxTag = 15;  // the frame pattern carries four tag bits
 constexpr uint32_t kPreviewTagBit = 8;
 constexpr uint32_t kDefaultFramesPerSecond = 30;
 
+// The capability structure's size the pin reports, and the largest a profile
+// may ask for.
+constexpr uint32_t kStreamCapsBytes = 128;  // VIDEO_STREAM_CONFIG_CAPS
+constexpr uint32_t kMaxStreamCapsBytes = 65536;
+
 struct DeviceProfile {
     std::vector<VideoFormat> formats;  // the first one is the device's format until one is set
     uint32_t faults = 0;
     uint32_t tag = 0;
+    // What GetNumberOfCapabilities reports as the capability structure's size,
+    // and how many bytes GetStreamCaps writes: the structure, then 0x41 bytes.
+    uint32_t stream_caps_bytes = kStreamCapsBytes;
 };
 
 // The profile of a device whose instance key carries no profile values.

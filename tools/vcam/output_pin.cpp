@@ -3,12 +3,15 @@
 // paints and delivers frames paced by the graph clock.
 #include "output_pin.h"
 
+#include <algorithm>
 #include <cstring>
 #include <cwchar>
 
 #include "device_profile.h"
 #include "enumerators.h"
 #include "source_filter.h"
+
+static_assert(sizeof(VIDEO_STREAM_CONFIG_CAPS) == vcam::kStreamCapsBytes, "the capability structure's own size");
 
 namespace vcam {
 namespace {
@@ -304,7 +307,7 @@ HRESULT STDMETHODCALLTYPE OutputPin::GetNumberOfCapabilities(int *count, int *si
     if (count == nullptr || size == nullptr) return E_POINTER;
     ScopedLock hold(filter_->lock());
     *count = static_cast<int>(filter_->profile_locked().formats.size());
-    *size = sizeof(VIDEO_STREAM_CONFIG_CAPS);
+    *size = static_cast<int>(filter_->profile_locked().stream_caps_bytes);
     return S_OK;
 }
 
@@ -319,7 +322,13 @@ HRESULT STDMETHODCALLTYPE OutputPin::GetStreamCaps(int index, AM_MEDIA_TYPE **ty
     if (type == nullptr || caps == nullptr) return E_POINTER;
     *type = CreateMediaType(formats[index]);
     if (*type == nullptr) return E_OUTOFMEMORY;
-    FillStreamCaps(formats[index], reinterpret_cast<VIDEO_STREAM_CONFIG_CAPS *>(caps));
+    // As many bytes as the reported size: a profile that reports more than
+    // the structure writes past a caller's 128-byte block.
+    VIDEO_STREAM_CONFIG_CAPS filled;
+    FillStreamCaps(formats[index], &filled);
+    const size_t bytes = filter_->profile_locked().stream_caps_bytes;
+    std::memcpy(caps, &filled, std::min(bytes, sizeof(filled)));
+    if (bytes > sizeof(filled)) std::memset(caps + sizeof(filled), 0x41, bytes - sizeof(filled));
     return S_OK;
 }
 

@@ -48,6 +48,8 @@ bool ReadProfile(IPropertyBag *bag, DeviceProfile *profile) {
     if (present && !ParseFaults(text, &profile->faults)) return false;
     if (!ReadText(bag, L"Tag", &text, &present)) return false;
     if (present && !ParseNumber(text, 0, kMaxTag, &profile->tag)) return false;
+    if (!ReadText(bag, L"CapsSize", &text, &present)) return false;
+    if (present && !ParseNumber(text, 0, kMaxStreamCapsBytes, &profile->stream_caps_bytes)) return false;
     return true;
 }
 

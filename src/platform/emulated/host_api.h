@@ -157,6 +157,10 @@ struct SimulatedDevice {
     ConnectRoute connect_route = ConnectRoute::kDirect;
     // IAMStreamConfig::SetFormat answers S_OK but changes nothing.
     bool set_format_ignored = false;
+    // The capability structure's size that GetNumberOfCapabilities reports,
+    // and how many bytes GetStreamCaps then writes into the caller's block:
+    // VIDEO_STREAM_CONFIG_CAPS (128) and then 0x41 bytes for a larger size.
+    int stream_caps_bytes = 128;
 };
 
 // Registers a device at the end of the enumeration order; returns its position.

@@ -266,7 +266,7 @@ HRESULT STDMETHODCALLTYPE SourceOutputPin::GetNumberOfCapabilities(int *count, i
     HRESULT injected = CheckFault(Call::GetNumberOfCapabilities);
     if (FAILED(injected)) return injected;
     *count = static_cast<int>(source_->capabilities().size());
-    *size = static_cast<int>(sizeof(VideoStreamConfigCaps));
+    *size = source_->device().stream_caps_bytes;
     return Completed(injected);
 }
 
@@ -290,7 +290,11 @@ HRESULT STDMETHODCALLTYPE SourceOutputPin::GetStreamCaps(int index, AM_MEDIA_TYP
     LONG rows = f.height >= 0 ? f.height : (f.height == INT32_MIN ? INT32_MAX : -f.height);
     c.InputSize = c.MinCroppingSize = c.MaxCroppingSize = c.MinOutputSize = c.MaxOutputSize = {f.width, rows};
     if (fps > 0) c.MinFrameInterval = c.MaxFrameInterval = static_cast<LONGLONG>(10000000.0 / fps);
-    std::memcpy(caps, &c, sizeof(c));
+    // As many bytes as the device says its structure has: a device that says
+    // more than 128 writes past a caller's 128-byte block.
+    const size_t bytes = static_cast<size_t>(std::max(source_->device().stream_caps_bytes, 0));
+    std::memcpy(caps, &c, std::min(bytes, sizeof(c)));
+    if (bytes > sizeof(c)) std::memset(caps + sizeof(c), 0x41, bytes - sizeof(c));
     return Completed(injected);
 }
 
