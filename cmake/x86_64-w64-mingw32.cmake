@@ -1,13 +1,6 @@
 # Cross-build for 64-bit Windows with MinGW-w64 (posix thread model, so the
 # tests have std::thread). Tests run under 64-bit Wine through scripts/wine64-run.
-set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR x86_64)
-set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine64-run)
+set(KOVIC_MINGW_PROCESSOR x86_64)
+set(KOVIC_MINGW_TRIPLET x86_64-w64-mingw32)
+set(KOVIC_WINE_RUNNER wine64-run)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64-toolchain.cmake)
