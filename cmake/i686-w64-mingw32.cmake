@@ -1,13 +1,6 @@
 # Cross-build for 32-bit Windows with MinGW-w64 (posix thread model, so the
 # tests have std::thread). Tests run under 32-bit Wine through scripts/wine-run.
-set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR i686)
-set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run)
+set(KOVIC_MINGW_PROCESSOR i686)
+set(KOVIC_MINGW_TRIPLET i686-w64-mingw32)
+set(KOVIC_WINE_RUNNER wine-run)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64-toolchain.cmake)

@@ -92,7 +92,18 @@ typedef intptr_t KOVIC_SESSION;
 
 /* The frame descriptor a KOVIC_MSG_FRAME points at; read in place by the host.
  * Valid until the session closes or rebuilds its graph for another device or
- * size. On 32-bit targets the layout is fixed: offsets 0, 4, 8, 12, 16, 24, 28.
+ * size. Its layout is fixed per pointer size (byte offsets, little-endian); a
+ * host in another language declares the one of its process:
+ *
+ *   field         32-bit (kovic.dll for x86)   64-bit (kovic.dll for x64)
+ *   width         0   int32                    0   int32
+ *   height        4   int32                    4   int32
+ *   data          8   pointer, 4 bytes         8   pointer, 8 bytes
+ *   length        12  int32                    16  int32 (4 bytes padding after)
+ *   sample_time   16  double                   24  double
+ *   busy          24  uint32                   32  uint32
+ *   reserved      28  uint32                   36  uint32
+ *   size          32 bytes                     40 bytes
  *
  * The bytes are the sample exactly as the device delivered it, in whatever
  * format the connection agreed on. `length` is the number of bytes delivered,
@@ -111,18 +122,25 @@ typedef struct FrameDescriptor {
     uint32_t reserved;       /* always 0 */
 } FrameDescriptor;
 
+#ifdef __cplusplus
+#  define KOVIC_STATIC_ASSERT(c, m) static_assert(c, m)
+#else
+#  define KOVIC_STATIC_ASSERT(c, m) _Static_assert(c, m)
+#endif
 #if (defined(_WIN32) && !defined(_WIN64)) || (defined(__SIZEOF_POINTER__) && __SIZEOF_POINTER__ == 4)
-#  ifdef __cplusplus
-#    define KOVIC_STATIC_ASSERT(c, m) static_assert(c, m)
-#  else
-#    define KOVIC_STATIC_ASSERT(c, m) _Static_assert(c, m)
-#  endif
 KOVIC_STATIC_ASSERT(sizeof(FrameDescriptor) == 32, "FrameDescriptor is 32 bytes");
 KOVIC_STATIC_ASSERT(offsetof(FrameDescriptor, data) == 8, "data at 8");
 KOVIC_STATIC_ASSERT(offsetof(FrameDescriptor, length) == 12, "length at 12");
 KOVIC_STATIC_ASSERT(offsetof(FrameDescriptor, sample_time) == 16, "sample time at 16");
 KOVIC_STATIC_ASSERT(offsetof(FrameDescriptor, busy) == 24, "busy flag at 24");
 KOVIC_STATIC_ASSERT(offsetof(FrameDescriptor, reserved) == 28, "reserved at 28");
+#elif defined(_WIN64) || (defined(__SIZEOF_POINTER__) && __SIZEOF_POINTER__ == 8)
+KOVIC_STATIC_ASSERT(sizeof(FrameDescriptor) == 40, "FrameDescriptor is 40 bytes");
+KOVIC_STATIC_ASSERT(offsetof(FrameDescriptor, data) == 8, "data at 8");
+KOVIC_STATIC_ASSERT(offsetof(FrameDescriptor, length) == 16, "length at 16");
+KOVIC_STATIC_ASSERT(offsetof(FrameDescriptor, sample_time) == 24, "sample time at 24");
+KOVIC_STATIC_ASSERT(offsetof(FrameDescriptor, busy) == 32, "busy flag at 32");
+KOVIC_STATIC_ASSERT(offsetof(FrameDescriptor, reserved) == 36, "reserved at 36");
 #endif
 
 /* Start-up: initialises COM on the calling thread, rebuilds the device

@@ -175,8 +175,8 @@ TEST_F(FrameSinkTest, UnknownAnswers) {
     EXPECT_EQ(sink->descriptor()->busy, 0u) << "SampleCB takes no frame";
 }
 
-// The 32-bit layout is fixed by static assertions in the header; here what
-// holds on any target.
+// The 32-bit and 64-bit layouts are fixed by static assertions in the
+// header; here what holds on any target.
 TEST_F(FrameSinkTest, DescriptorLayout) {
     EXPECT_EQ(offsetof(FrameDescriptor, width), 0u);
     EXPECT_EQ(offsetof(FrameDescriptor, height), 4u);

@@ -1,6 +1,6 @@
-// The probe against the system's own DirectX runtime under Wine (32-bit Wine 8
-// passes every test): the code, no text, no library left loaded and the
-// calling thread's COM apartment as it was. Runs on the test's threads.
+// The probe against the system's own DirectX runtime under Wine (32-bit and
+// 64-bit Wine 8 pass every test): the code, no text, no library left loaded
+// and the calling thread's COM apartment as it was. Runs on the test's threads.
 #include <gtest/gtest.h>
 
 #include <windows.h>

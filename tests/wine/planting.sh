@@ -3,10 +3,10 @@
 # the probe's libraries (and one name no system library has) are put beside
 # the program, in its current folder, or in a folder on its PATH, with native
 # libraries preferred to Wine's own for those names.
-# Usage: planting.sh <test.exe> <kovic.dll> <planted.dll> <work folder>
+# Usage: planting.sh <test.exe> <kovic.dll> <planted.dll> <work folder> [Wine runner]
 set -euo pipefail
-wine_run="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)/scripts/wine-run"
 test_exe="$1" kovic_dll="$2" planted="$3" work="$(realpath -m "$4")"
+wine_run="${5:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)/scripts/wine-run}"
 windows_path() { local p; p="$(realpath -m "$1")"; printf 'Z:%s' "${p//\//\\}"; }
 names=(ddraw.dll dinput.dll d3d8.dll dpnhpast.dll kovicplant.dll)
 status=0

@@ -9,10 +9,11 @@
 # are stopped on every way out.
 #
 # usage: preview_window_test.sh --preview EXE --probe EXE --vcam DLL [--devices REG]
-#            [--device-name NAME] [--size WxH] [--frames N] [--png FILE]
+#            [--device-name NAME] [--size WxH] [--frames N] [--png FILE] [--runner SCRIPT]
 #   --devices   a .reg file of virtual devices to import before registering the DLL
 #   --frames    how far the counter must advance between the screenshots (default 10)
 #   --png       keep the second screenshot as this PNG file
+#   --runner    the Wine runner for the programs' architecture (default scripts/wine-run)
 # KOVIC_WINEPREFIX names the Wine prefix, which should be this script's alone.
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
@@ -29,6 +30,7 @@ while [ "$#" -gt 0 ]; do
     --size) size="$2" ;;
     --frames) frames="$2" ;;
     --png) png="$2" ;;
+    --runner) wine_run="$(realpath "$2")" ;;
     *) echo "unknown argument $1" >&2; exit 2 ;;
   esac
   shift 2

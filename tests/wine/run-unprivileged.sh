@@ -2,11 +2,11 @@
 # Runs a Windows program under Wine as a user without root's rights, in a Wine
 # prefix of that user's own. Wine lets root write to read-only files, which
 # Windows refuses to every user; a test of that refusal needs a plain user.
-# Usage: run-unprivileged.sh <prefix> <program.exe> [arguments...]
+# Usage: run-unprivileged.sh <Wine runner> <prefix> <program.exe> [arguments...]
 set -euo pipefail
-wine_run="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)/scripts/wine-run"
-prefix="$(realpath -m "$1")"
-shift
+wine_run="$(realpath "$1")"
+prefix="$(realpath -m "$2")"
+shift 2
 if [ "$(id -u)" -ne 0 ]; then
   KOVIC_WINEPREFIX="$prefix" exec "$wine_run" "$@"
 fi

@@ -15,7 +15,10 @@
 namespace kovic {
 namespace {
 
-static_assert(sizeof(DDSURFACEDESC) == 108, "the surface description of 32-bit Windows");
+// The surface description carries its own size: 108 bytes on 32-bit Windows,
+// 120 on 64-bit (the surface pointer widens to 8 bytes and moves to an 8-byte
+// boundary, and the whole is padded to a multiple of 8).
+static_assert(sizeof(DDSURFACEDESC) == (sizeof(void *) == 4 ? 108 : 120), "the surface description of this Windows");
 static_assert(kSurfaceDescCapsValid == DDSD_CAPS && kSurfaceCapsPrimarySurface == DDSCAPS_PRIMARYSURFACE &&
                   kCooperativeLevelNormal == DDSCL_NORMAL,
               "the probe's flags are the SDK's");
