@@ -44,8 +44,14 @@ struct Stage {
         if (mkdtemp(name) == nullptr) fuzz::Fail("no scratch folder");
         folder = name;
     }
-    // Each input removes what it wrote, so the folder is empty by now.
-    ~Stage() { rmdir(folder.c_str()); }
+    // Each input removes what it wrote, so the folder is empty by now. The
+    // sessions are closed as a host would before it exits: the library does
+    // not tear down graphs of sessions left open at unload.
+    ~Stage() {
+        KOVICClose(with_sink);
+        KOVICClose(without_sink);
+        rmdir(folder.c_str());
+    }
 };
 
 }  // namespace
