@@ -20,9 +20,7 @@ using HostileHostTest = CaptureTest;
 
 // A fresh folder of this process under the temporary folder.
 std::string ScratchFolder(const char *stem) {
-    char temp[MAX_PATH];
-    GetTempPathA(MAX_PATH, temp);
-    std::string folder = std::string(temp) + stem + std::to_string(GetCurrentProcessId());
+    const std::string folder = ProcessTempPath(stem);
     CreateDirectoryA(folder.c_str(), nullptr);
     return folder + "\\";
 }

@@ -12,11 +12,7 @@ namespace {
 
 using PreviewTest = CaptureTest;
 
-std::string TempFileName(const char *stem) {
-    char folder[MAX_PATH];
-    GetTempPathA(MAX_PATH, folder);
-    return std::string(folder) + stem + std::to_string(GetCurrentProcessId()) + ".bmp";
-}
+std::string TempFileName(const char *stem) { return ProcessTempPath(stem) + ".bmp"; }
 
 std::vector<unsigned char> ReadFile(const std::string &name) {
     std::ifstream file(name, std::ios::binary);

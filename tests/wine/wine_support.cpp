@@ -19,6 +19,12 @@ const char kWideCapsCamera[] = "Kovic Wide-Caps Camera";
 const char kDefaultCamera[] = "Kovic Virtual Camera";
 const char kFarPlaneCamera[] = "Kovic Far-Plane Camera, whose name runs on past eighty bytes to end in a sign ";
 
+std::string ProcessTempPath(const char *stem) {
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    return std::string(temp) + stem + std::to_string(GetCurrentProcessId());
+}
+
 std::vector<std::string> CatalogueNames() {
     std::vector<std::string> names;
     int count = KOVICGetVideoDeviceCount();

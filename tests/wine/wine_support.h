@@ -27,6 +27,10 @@ extern const char kDefaultCamera[];
 // character outside the Basic Multilingual Plane: its first 78 characters.
 extern const char kFarPlaneCamera[];
 
+// The temporary folder's path followed by stem and this process's id, so
+// tests of two processes never share a file.
+std::string ProcessTempPath(const char *stem);
+
 // The catalogue's names, read through the exports.
 std::vector<std::string> CatalogueNames();
 // Catalogue index of a device, -1 when it is not listed.
