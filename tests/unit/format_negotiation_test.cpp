@@ -67,15 +67,27 @@ TEST_F(FormatNegotiationTest, ANegativeHeightMatchesItsAbsoluteValueAndKeepsItsS
     KOVICClose(h);
 }
 
-TEST_F(FormatNegotiationTest, ASizeOfferedOnlyInAnotherSubtypeIsListedButNotApplied) {
-    emu::SimulatedDevice d = Offering({{MEDIASUBTYPE_RGB24, 320, 240}, {MEDIASUBTYPE_YUY2, 640, 480}});
+// A size offered in neither RGB24 nor I420 is applied in a format the library
+// delivers; a size offered only in a format nobody can be counted on to
+// deliver (here H.264) is neither listed nor applied.
+TEST_F(FormatNegotiationTest, ASizeOfferedOnlyInAnotherSubtypeIsListedAndApplied) {
+    const GUID kH264 = {0x34363248, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
+    emu::SimulatedDevice d =
+        Offering({{MEDIASUBTYPE_RGB24, 320, 240}, {MEDIASUBTYPE_YUY2, 640, 480}, {kH264, 1280, 720}});
     d.current_format = {MEDIASUBTYPE_RGB24, 320, 240};
     KOVIC_SESSION h = OpenWith(d, 640, 480);
     emu::ResetCallCounts();
     EXPECT_EQ(KOVICEnumVideoFormat(h, 640, 480), 1);
-    EXPECT_EQ(emu::CallCount(emu::Call::SetFormat), 0);
-    EXPECT_EQ(KOVICGetWidth(h), 320);
+    EXPECT_EQ(emu::CallCount(emu::Call::SetFormat), 1);
+    EXPECT_EQ(KOVICGetWidth(h), 640);
+    EXPECT_TRUE(IsEqualGUID(Current(h).subtype, MEDIASUBTYPE_YUY2));
     EXPECT_EQ(KOVICEnumVideoFormat(h, 640, 240), 0);
+    EXPECT_EQ(KOVICEnumVideoFormat(h, 1280, 720), 0);
+    KOVICClose(h);
+
+    h = OpenWith(d, 1280, 720);
+    ASSERT_EQ(KOVICStartPreview(h), 1);
+    EXPECT_EQ(KOVICGetWidth(h), 320) << "nothing applied";
     KOVICClose(h);
 }
 
@@ -103,6 +115,7 @@ TEST_F(FormatNegotiationTest, TopDownCurrentFormatAnswersPositiveSizes) {
 TEST_F(FormatNegotiationTest, WithoutAStreamConfigurationTheQueriesAnswerZeroAndTheBuildGoesOn) {
     emu::SimulatedDevice neither = Named(L"Neither");
     neither.stream_config_for_video = false;
+    neither.has_stream_config = false;
     KOVIC_SESSION h = OpenWith(neither, 320, 240);
     emu::ResetCallCounts();
     EXPECT_EQ(KOVICStartPreview(h), 1);
@@ -123,6 +136,45 @@ TEST_F(FormatNegotiationTest, WithoutAStreamConfigurationTheQueriesAnswerZeroAnd
     EXPECT_EQ(emu::CallCount(emu::Call::FindInterface), 1) << "the interleaved answer is taken first";
     EXPECT_STREQ(Record(h)->last_error, "");
     KOVICClose(h);
+}
+
+// A capture pin that answers no pin category is found by neither lookup; its
+// stream configuration is then asked of the source's first output pin, and
+// the sizes are answered and applied as for any other device. When that pin
+// has none either, the diagnostic names the second lookup's result.
+TEST_F(FormatNegotiationTest, StreamConfigurationLookups) {
+    emu::SimulatedDevice uncategorised = Offering({{MEDIASUBTYPE_YUY2, 640, 480}, {MEDIASUBTYPE_YUY2, 320, 240}});
+    uncategorised.current_format = {MEDIASUBTYPE_YUY2, 640, 480};
+    uncategorised.pins_report_category = false;
+    KOVIC_SESSION h = OpenWith(uncategorised, 320, 240);
+    emu::ResetCallCounts();
+    ASSERT_EQ(KOVICStartPreview(h), 1);
+    EXPECT_EQ(emu::CallCount(emu::Call::FindInterface), 2) << "both lookups are still made";
+    EXPECT_STREQ(Record(h)->last_error, "");
+    EXPECT_EQ(KOVICGetWidth(h), 320);
+    EXPECT_EQ(KOVICEnumVideoFormat(h, 640, 480), 1);
+    EXPECT_EQ(Frame(h).width, 320);
+    KOVICClose(h);
+
+    h = OpenWith(uncategorised, 320, 240);
+    emu::FailCall(emu::Call::QueryInterface, E_NOINTERFACE, 0, &IID_IAMStreamConfig);
+    ASSERT_EQ(KOVICStartPreview(h), 1);
+    emu::ClearFaults();
+    EXPECT_STREQ(Record(h)->last_error, "Error 80004002: Cannot find VCapture:IAMStreamConfig");
+    EXPECT_EQ(KOVICGetWidth(h), 0);
+    EXPECT_EQ(Frame(h).width, 640) << "connected in the device's own format";
+    KOVICClose(h);
+
+    // The pin lookup that falls back fails at each of its calls: no stream
+    // configuration, and the build goes on.
+    for (emu::Call call : {emu::Call::EnumPins, emu::Call::EnumPinsNext, emu::Call::QueryDirection}) {
+        h = OpenWith(uncategorised, 320, 240);
+        emu::FailCall(call, E_FAIL);
+        ASSERT_EQ(KOVICStartPreview(h), 1) << emu::CallName(call);
+        emu::ClearFaults();
+        EXPECT_EQ(Record(h)->graph.stream_config(), nullptr) << emu::CallName(call);
+        KOVICClose(h);
+    }
 }
 
 // A block too short for the bitmap header's size fields is never read past its
@@ -175,8 +227,8 @@ TEST_F(FormatNegotiationTest, AnIgnoredOrFailingSetFormatGoesUnnoticed) {
     KOVICClose(h);
 
     h = OpenWith(Named(L"Cam"), 320, 240);
-    emu::FailCall(emu::Call::GetFormat, E_FAIL);
     ASSERT_EQ(KOVICStartPreview(h), 1);
+    emu::FailCall(emu::Call::GetFormat, E_FAIL);
     EXPECT_EQ(KOVICGetWidth(h), 0) << "no current format";
     emu::ClearFaults();
     emu::FailCall(emu::Call::GetFormat, S_FALSE);
@@ -245,7 +297,7 @@ TEST_F(FormatNegotiationTest, TheCapabilityBlockHasTheSizeThePinReports) {
     emu::FailCall(emu::Call::LibraryAlloc, E_OUTOFMEMORY);  // the first allocation of the build is the block
     ASSERT_EQ(KOVICStartPreview(h), 1);
     emu::ClearFaults();
-    EXPECT_EQ(KOVICGetWidth(h), 640) << "no block, no capability applied";
+    EXPECT_EQ(KOVICGetWidth(h), 320) << "no block for the RGB24 walk; the later walks get their own";
     EXPECT_EQ(KOVICEnumVideoFormat(h, 320, 240), 1) << "a later query gets its block";
     KOVICClose(h);
 }
