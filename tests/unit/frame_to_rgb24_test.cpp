@@ -349,6 +349,12 @@ INSTANTIATE_TEST_SUITE_P(AllFormats, FrameToRgb24KernelsTest, ::testing::ValuesI
 TEST(FrameToRgb24Selection, FeaturesChooseTheSet) {
     EXPECT_STREQ(kovic::SelectFrameToRgb24Kernels(0).name, "C");
     EXPECT_EQ(kovic::SelectFrameToRgb24Kernels(0).step, 1);
+#if defined(__x86_64__) || defined(__i386__) || defined(_M_X64) || defined(_M_IX86)
+    EXPECT_STREQ(kovic::SelectFrameToRgb24Kernels(kovic::kCpuSse2).name, "SSE2");
+    EXPECT_STREQ(kovic::SelectFrameToRgb24Kernels(kovic::kCpuSse2 | kovic::kCpuSsse3).name, "SSSE3");
+    EXPECT_STREQ(kovic::SelectFrameToRgb24Kernels(kovic::kCpuSse2 | kovic::kCpuSsse3 | kovic::kCpuAvx2).name, "AVX2");
+    EXPECT_EQ(kovic::SelectFrameToRgb24Kernels(kovic::kCpuSse2 | kovic::kCpuSsse3 | kovic::kCpuAvx2).step, 32);
+#endif
     const FrameToRgb24Kernels &in_use = kovic::FrameToRgb24KernelsInUse();
     EXPECT_STREQ(in_use.name, kovic::SelectFrameToRgb24Kernels(kovic::CpuFeatures()).name);
 }
