@@ -105,16 +105,18 @@ typedef intptr_t KOVIC_SESSION;
  *   reserved      28  uint32                   36  uint32
  *   size          32 bytes                     40 bytes
  *
- * The bytes are the sample exactly as the device delivered it, in whatever
- * format the connection agreed on. `length` is the number of bytes delivered,
- * and it need not be width * |height| * 3: a device may send a short sample,
- * the connection may have agreed on another subtype (I420, YUY2), and RGB24
- * rows are padded to whole 32-bit words (a width of 178 gives 536-byte rows).
- * Check `length` before reading, and never read past it; `data` is null for a
- * frame whose buffer could not be allocated. */
+ * The frame is 24-bit RGB (B, G, R bytes), rows padded to whole 32-bit words
+ * (a width of 178 gives 536-byte rows). A camera delivering YUY2, UYVY, NV12,
+ * I420, YV12 or 32-bit RGB has each delivered frame converted: the picture is
+ * bottom-up, `height` is positive and `length` is exactly the padded row size
+ * times the height. A camera delivering RGB24 has its sample copied as it
+ * came: `height` keeps its sign (negative: top-down rows) and `length` is the
+ * number of bytes the device sent, which a short sample makes smaller. Check
+ * `length` before reading, and never read past it; `data` is null for a frame
+ * whose buffer could not be allocated. */
 typedef struct FrameDescriptor {
     int32_t width;           /* biWidth of the connected format */
-    int32_t height;          /* biHeight of the connected format, sign as stored */
+    int32_t height;          /* biHeight of the connected format; positive when converted */
     unsigned char *data;     /* the frame buffer; null until the first frame */
     int32_t length;          /* bytes of the latest delivered frame: check before reading */
     double sample_time;      /* start time of the latest frame, in seconds */
