@@ -244,8 +244,12 @@ bool ConvertFrameToRgb24With(const FrameToRgb24Kernels &kernels, FrameFormat for
     const size_t b = static_cast<size_t>(bulk);
     const size_t packed_stride = 4 * g.chroma_width;
     const ChromaPlanes planes = PlanesOf(format, source, g);
-    for (size_t r = 0; r < g.rows; ++r) {
-        uint8_t *out = destination + g.out_stride * (g.rows - 1 - r);
+    // The output is written in address order (the processor's prefetch
+    // follows ascending streams best), so source rows go from the picture's
+    // bottom up: r counts them from the top.
+    for (size_t d = 0; d < g.rows; ++d) {
+        const size_t r = g.rows - 1 - d;
+        uint8_t *out = destination + g.out_stride * d;
         switch (format) {
         case FrameFormat::kRgb32: {
             const size_t memory_row = height > 0 ? g.rows - 1 - r : r;

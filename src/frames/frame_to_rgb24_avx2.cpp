@@ -130,19 +130,19 @@ void PlanarToRgb24Row_AVX2(const uint8_t *y, const uint8_t *u, const uint8_t *v,
 }
 
 void Rgb32ToRgb24Row_AVX2(const uint8_t *bgrx, uint8_t *rgb, int width) {
+    const __m256i narrow = _mm256_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -128, -128, -128, -128,  //
+                                            0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -128, -128, -128, -128);
     for (int x = 0; x < width; x += 32, bgrx += 128, rgb += 96) {
-        // Register s: pixels 4s..4s+3 | 16+4s..19+4s.
-        const __m256i p0 = LoadHalves(bgrx, bgrx + 64);
-        const __m256i p1 = LoadHalves(bgrx + 16, bgrx + 80);
-        const __m256i p2 = LoadHalves(bgrx + 32, bgrx + 96);
-        const __m256i p3 = LoadHalves(bgrx + 48, bgrx + 112);
-        const __m256i out0 = _mm256_or_si256(_mm256_shuffle_epi8(p0, Mask(kMasks.quad[0][0])),
-                                             _mm256_shuffle_epi8(p1, Mask(kMasks.quad[0][1])));
-        const __m256i out1 = _mm256_or_si256(_mm256_shuffle_epi8(p1, Mask(kMasks.quad[1][1])),
-                                             _mm256_shuffle_epi8(p2, Mask(kMasks.quad[1][2])));
-        const __m256i out2 = _mm256_or_si256(_mm256_shuffle_epi8(p2, Mask(kMasks.quad[2][2])),
-                                             _mm256_shuffle_epi8(p3, Mask(kMasks.quad[2][3])));
-        StoreHalves(rgb, out0, out1, out2);
+        // Register s: pixels 4s..4s+3 | 16+4s..19+4s, each half narrowed to
+        // its 12 bytes at the bottom, then the four runs of each half joined
+        // into 48 bytes by byte shifts.
+        const __m256i n0 = _mm256_shuffle_epi8(LoadHalves(bgrx, bgrx + 64), narrow);
+        const __m256i n1 = _mm256_shuffle_epi8(LoadHalves(bgrx + 16, bgrx + 80), narrow);
+        const __m256i n2 = _mm256_shuffle_epi8(LoadHalves(bgrx + 32, bgrx + 96), narrow);
+        const __m256i n3 = _mm256_shuffle_epi8(LoadHalves(bgrx + 48, bgrx + 112), narrow);
+        StoreHalves(rgb, _mm256_or_si256(n0, _mm256_bslli_epi128(n1, 12)),
+                    _mm256_or_si256(_mm256_bsrli_epi128(n1, 4), _mm256_bslli_epi128(n2, 8)),
+                    _mm256_or_si256(_mm256_bsrli_epi128(n2, 8), _mm256_bslli_epi128(n3, 4)));
     }
 }
 

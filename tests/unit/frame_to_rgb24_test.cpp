@@ -134,15 +134,21 @@ TEST(FrameToRgb24Values, TopRowEndsLastAndPadBytesAreZero) {
                 }
             }
         }
-        std::vector<uint8_t> out(stride * kRows, 0xA5);
-        ASSERT_TRUE(kovic::ConvertFrameToRgb24(format, source.data(), source.size(), kWidth, -kRows, out.data(),
-                                               out.size()))
-            << NameOf(format);
-        for (int row = 0; row < kRows; ++row) {
-            const uint8_t expected = row == kRows - 1 ? 255 : 0;
-            for (size_t i = 0; i < 15; ++i)
-                ASSERT_EQ(out[stride * row + i], expected) << NameOf(format) << " row " << row << " byte " << i;
-            EXPECT_EQ(out[stride * row + 15], 0) << NameOf(format) << " pad of row " << row;
+        // The YUV layouts are top-down whatever the height's sign says.
+        for (int32_t height : {-kRows, kRows}) {
+            if (format == FrameFormat::kRgb32 && height > 0) continue;
+            std::vector<uint8_t> out(stride * kRows, 0xA5);
+            ASSERT_TRUE(kovic::ConvertFrameToRgb24(format, source.data(), source.size(), kWidth, height, out.data(),
+                                                   out.size()))
+                << NameOf(format);
+            for (int row = 0; row < kRows; ++row) {
+                const uint8_t expected = row == kRows - 1 ? 255 : 0;
+                for (size_t i = 0; i < 15; ++i) {
+                    ASSERT_EQ(out[stride * row + i], expected)
+                        << NameOf(format) << " height " << height << " row " << row << " byte " << i;
+                }
+                EXPECT_EQ(out[stride * row + 15], 0) << NameOf(format) << " pad of row " << row;
+            }
         }
     }
 }
