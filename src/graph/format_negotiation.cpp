@@ -34,7 +34,8 @@ public:
             bytes_ = heap_;
         }
         // Zeroed once, so that a pin that writes less than it reported is read as zeros.
-        if (bytes_ != nullptr) std::memset(bytes_, 0, bytes_ == local_ ? kStreamCapsBytes : static_cast<size_t>(reported_bytes));
+        const size_t block_bytes = bytes_ == local_ ? kStreamCapsBytes : static_cast<size_t>(reported_bytes);
+        if (bytes_ != nullptr) std::memset(bytes_, 0, block_bytes);
     }
     ~StreamCapsBlock() { FreeMemory(heap_); }
     StreamCapsBlock(const StreamCapsBlock &) = delete;
@@ -122,7 +123,8 @@ CapabilityRank RankCapability(const AM_MEDIA_TYPE &type, const BYTE *caps, int c
     }
     int64_t interval = ReadInterval(type.pbFormat, type.cbFormat, kFormatFrameIntervalOffset);
     if (interval <= 0) {
-        interval = ReadInterval(caps, caps_bytes > 0 ? static_cast<size_t>(caps_bytes) : 0, kCapsMinFrameIntervalOffset);
+        const size_t available = caps_bytes > 0 ? static_cast<size_t>(caps_bytes) : 0;
+        interval = ReadInterval(caps, available, kCapsMinFrameIntervalOffset);
     }
     if (interval > 0) rank.frame_interval_100ns = interval;
     return rank;

@@ -727,8 +727,9 @@ int Model::ReadCurrentFormat(SessionModel &s, bool width) {
     HRESULT hr = Check(Call::GetFormat);
     if (!FAILED(hr)) hr = Completed(hr, NewMediaTypeCopy(g.current));
     if (hr != S_OK) return 0;
-    if ((!IsEqualGUID(g.current.format_type, FORMAT_VideoInfo) && !IsEqualGUID(g.current.format_type, FORMAT_VideoInfo2)) ||
-        !HasSize(g.current)) {
+    const bool video_info = IsEqualGUID(g.current.format_type, FORMAT_VideoInfo) ||
+                            IsEqualGUID(g.current.format_type, FORMAT_VideoInfo2);
+    if (!video_info || !HasSize(g.current)) {
         return 0;
     }
     return width ? g.current.width : Magnitude(g.current.height);

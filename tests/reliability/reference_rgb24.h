@@ -29,7 +29,8 @@ inline SourceLayout LayoutOfSubtype(const GUID &subtype) {
 inline uint64_t SourceBytes(SourceLayout layout, int32_t width, int32_t height) {
     if (width <= 0 || height == 0 || height == INT32_MIN) return 0;
     const uint64_t w = static_cast<uint64_t>(width);
-    const uint64_t h = height < 0 ? static_cast<uint64_t>(-static_cast<int64_t>(height)) : static_cast<uint64_t>(height);
+    const uint64_t h =
+        height < 0 ? static_cast<uint64_t>(-static_cast<int64_t>(height)) : static_cast<uint64_t>(height);
     switch (layout) {
         case SourceLayout::kRgb32: return 4 * w * h;
         case SourceLayout::kYuy2:

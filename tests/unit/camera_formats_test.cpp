@@ -43,7 +43,9 @@ std::vector<uint8_t> ExpectedPicture(int32_t width, int32_t height, uint32_t fra
 void ExpectPattern(const uint8_t *got, const std::vector<uint8_t> &want, int32_t width, int32_t rows, int tolerance,
                    const std::string &what) {
     const size_t stride = PaddedRow(width);
-    auto at = [&](const uint8_t *p, int32_t x, int32_t y) { return p + static_cast<size_t>(rows - 1 - y) * stride + 3 * static_cast<size_t>(x); };
+    auto at = [&](const uint8_t *p, int32_t x, int32_t y) {
+        return p + static_cast<size_t>(rows - 1 - y) * stride + 3 * static_cast<size_t>(x);
+    };
     auto same = [&](int32_t x0, int32_t y0, int32_t x1, int32_t y1) {
         return std::memcmp(at(want.data(), x0, y0), at(want.data(), x1, y1), 3) == 0;
     };
@@ -270,8 +272,8 @@ TEST_F(CameraFormatsTest, AShortSampleIsNotDelivered) {
     ASSERT_EQ(KOVICGetFrameCall(h), 1);
     std::vector<BYTE> frame(emu::FrameBytes(nv12));
     emu::DrawTestPattern(nv12, 1, frame.data(), frame.size());
-    ASSERT_EQ(emu::DeliverSample(Record(h)->graph.device_source(), 0, frame.data(), static_cast<LONG>(frame.size() - 1)),
-              S_OK);
+    IBaseFilter *source = Record(h)->graph.device_source();
+    ASSERT_EQ(emu::DeliverSample(source, 0, frame.data(), static_cast<LONG>(frame.size() - 1)), S_OK);
     EXPECT_EQ(emu::PumpMessages(window.handle()), 0);
     EXPECT_EQ(Record(h)->graph.frame_sink()->descriptor()->busy, 0u) << "still armed";
     EXPECT_EQ(Record(h)->graph.frame_sink()->descriptor()->data, nullptr);
