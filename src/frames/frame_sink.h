@@ -1,7 +1,7 @@
 // FrameSink: a session's sample-grabber callback. BufferCB runs on the
 // framework's streaming thread and takes no lock; Arm and the frame format are
-// touched on the host's thread (the format before the graph runs). The busy flag in the embedded descriptor is the
-// handshake between the two. Valid until ReleaseGraph deletes it, which happens
+// touched on the host's thread (the format before the graph runs). The busy
+// flag in the embedded descriptor is the handshake between the two. Valid until ReleaseGraph deletes it, which happens
 // only after the grabber that calls it has been released.
 #pragma once
 
@@ -45,7 +45,6 @@ public:
     // of Rgb24RowBytes(width) * |height| bytes, described with a positive
     // height; a sample too short for its format is not delivered.
     void SetFrameFormat(FrameFormat format, int32_t width, int32_t height);
-    FrameFormat frame_format() const { return format_; }
     FrameDescriptor *descriptor() { return &descriptor_; }
     const FrameDescriptor *descriptor() const { return &descriptor_; }
     // Bytes the frame buffer holds (0 before the first frame).

@@ -4,11 +4,11 @@
 // media type, and the ISampleGrabber calls. As Wine's grabber does, an output
 // connected in a type other than the input's reconnects the input in that
 // type: a plain Connect of the output takes the first type offered, which
-// need not be the one the input was connected with. Each
-// sample is handed to the registered callback on the delivering thread, then
-// passed on downstream. The grabber holds a reference to its callback from
-// SetCallback until it is replaced or the grabber is destroyed. Settings change
-// on the host's thread while the graph is stopped.
+// need not be the one the input was connected with. Each sample is handed to
+// the registered callback on the delivering thread, then passed on
+// downstream. The grabber holds a reference to its callback from SetCallback
+// until it is replaced or the grabber is destroyed. Settings change on the
+// host's thread while the graph is stopped.
 #include "platform/emulated/graph_model.h"
 
 namespace emu {
