@@ -165,10 +165,14 @@ KOVIC_API int KOVIC_CALL KOVICClose(KOVIC_SESSION session);
 /* Selects the device by catalogue index; a negative index selects none.
  * 1, or KOVIC_E_DEVICE_INDEX. Rebuilds nothing. */
 KOVIC_API int KOVIC_CALL KOVICSelectDevice(KOVIC_SESSION session, int index);
-/* Records the requested capture size (0 or less: the device's default). 1. */
+/* Records the requested capture size (0 or less: the device's default). 1.
+ * At the next build the size is applied in RGB24 if offered so, else I420,
+ * else in the offered format of that size with the highest frame rate. */
 KOVIC_API int KOVIC_CALL KOVICSetVideoFormat(KOVIC_SESSION session, int width, int height);
-/* 1 when the device offers a format of exactly width x |height|, else 0.
- * Builds the graph when none is built. */
+/* 1 when the device offers exactly width x |height| in a format whose frames
+ * can reach the host (one the library converts, RGB24, or MJPG, which the
+ * system's decoder turns into RGB24), so that KOVICSetVideoFormat to it
+ * applies it; else 0. Builds the graph when none is built. */
 KOVIC_API int KOVIC_CALL KOVICEnumVideoFormat(KOVIC_SESSION session, int width, int height);
 /* Width of the current capture format, or 0. Builds the graph when none is built. */
 KOVIC_API int KOVIC_CALL KOVICGetWidth(KOVIC_SESSION session);
