@@ -18,9 +18,10 @@ namespace {
 
 // Largest per-channel error of a camera's YUV frame turned into RGB24: the
 // camera rounds to studio levels, the library's integer arithmetic rounds
-// again. A full-range reading of studio levels is 16 or more levels off at
-// black and white, a BT.709 reading or swapped chroma much more.
-constexpr int kChannelTolerance = 10;
+// again (1 level measured). A full-range reading of studio levels is 16 or
+// more levels off at black and white, a BT.709 reading or swapped chroma
+// much more.
+constexpr int kChannelTolerance = 6;
 
 int32_t PaddedRow(int32_t width) { return (width * 3 + 3) & ~3; }
 
