@@ -46,9 +46,9 @@ DeviceProfile DefaultProfile();
 
 // "RGB24 320x240, I420 640x480@15, RGB24 160x-120": subtype (RGB24, RGB32,
 // I420, YV12, NV12, YUY2 or UYVY, any case), width x signed height, optional
-// @rate; entries separated by
-// commas. Entries without a rate get `default_fps`. False for an empty list,
-// a malformed entry, a format that cannot be produced, or more than kMaxFormats.
+// @rate; entries separated by commas. Entries without a rate get
+// `default_fps`. False for an empty list, a malformed entry, a format that
+// cannot be produced, or more than kMaxFormats.
 bool ParseFormatList(const std::wstring &text, uint32_t default_fps, std::vector<VideoFormat> *formats);
 // Fault names separated by commas or blanks: fail-bind, ignore-set-format,
 // preview-pin-first, short-frames, no-pin-category. An empty text is no fault;
