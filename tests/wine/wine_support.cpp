@@ -16,6 +16,15 @@ const char kBrokenCamera[] = "Kovic Broken Camera";
 const char kShortFrameCamera[] = "Kovic Short-Frame Camera";
 const char kPreviewFirstCamera[] = "Kovic Preview-First Camera";
 const char kWideCapsCamera[] = "Kovic Wide-Caps Camera";
+const char kYuy2Camera[] = "Kovic YUY2 Camera";
+const char kUyvyCamera[] = "Kovic UYVY Camera";
+const char kNv12Camera[] = "Kovic NV12 Camera";
+const char kI420Camera[] = "Kovic I420 Camera";
+const char kYv12Camera[] = "Kovic YV12 Camera";
+const char kRgb32Camera[] = "Kovic RGB32 Camera";
+const char kMixedCamera[] = "Kovic Mixed Camera";
+const char kNv12SizeCamera[] = "Kovic NV12-Size Camera";
+const char kUncategorisedCamera[] = "Kovic Uncategorised Camera";
 const char kDefaultCamera[] = "Kovic Virtual Camera";
 const char kFarPlaneCamera[] = "Kovic Far-Plane Camera, whose name runs on past eighty bytes to end in a sign ";
 

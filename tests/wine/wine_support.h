@@ -22,6 +22,19 @@ extern const char kBrokenCamera[];
 extern const char kShortFrameCamera[];
 extern const char kPreviewFirstCamera[];
 extern const char kWideCapsCamera[];
+// Cameras of one pixel format each (640x480 first, then 178x100).
+extern const char kYuy2Camera[];
+extern const char kUyvyCamera[];
+extern const char kNv12Camera[];
+extern const char kI420Camera[];
+extern const char kYv12Camera[];
+extern const char kRgb32Camera[];
+// YUY2 640x480 first, then RGB24 320x240.
+extern const char kMixedCamera[];
+// RGB24 and I420 at 320x240, NV12 alone at 640x480.
+extern const char kNv12SizeCamera[];
+// YUY2 640x480 first, then RGB24 320x240; its pin answers no pin category.
+extern const char kUncategorisedCamera[];
 extern const char kDefaultCamera[];
 // The catalogue's name of the device whose name runs past 80 bytes into a
 // character outside the Basic Multilingual Plane: its first 78 characters.

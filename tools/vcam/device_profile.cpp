@@ -54,17 +54,7 @@ bool ParseEntry(const std::wstring &entry, uint32_t default_fps, VideoFormat *fo
     std::wstring text = Trim(entry);
     size_t blank = text.find_first_of(L" \t");
     if (blank == std::wstring::npos) return false;
-    std::wstring name = text.substr(0, blank);
-    for (wchar_t &c : name) c = static_cast<wchar_t>(std::towupper(c));
-    if (name == L"RGB24") {
-        format->pixel = PixelFormat::kRgb24;
-    } else if (name == L"I420") {
-        format->pixel = PixelFormat::kI420;
-    } else if (name == L"YUY2") {
-        format->pixel = PixelFormat::kYuy2;
-    } else {
-        return false;
-    }
+    if (!PixelFormatOfName(text.substr(0, blank), &format->pixel)) return false;
     std::wstring size = Trim(text.substr(blank));
     size_t pos = 0;
     int64_t width = 0, height = 0, fps = default_fps;
@@ -116,6 +106,8 @@ bool ParseFaults(const std::wstring &text, uint32_t *faults) {
             result |= kFaultPreviewPinFirst;
         } else if (part == L"short-frames") {
             result |= kFaultShortFrames;
+        } else if (part == L"no-pin-category") {
+            result |= kFaultNoPinCategory;
         } else {
             return false;
         }

@@ -17,6 +17,7 @@ enum Fault : uint32_t {
     kFaultIgnoreSetFormat = 1u << 1,  // IAMStreamConfig::SetFormat answers S_OK and changes nothing
     kFaultPreviewPinFirst = 1u << 2,  // output pin 0 is a preview pin, the capture pin comes second
     kFaultShortFrames = 1u << 3,      // every third frame (counter 0, 3, 6...) carries half its bytes
+    kFaultNoPinCategory = 1u << 4,    // the output pins answer no pin category (IKsPropertySet knows no property)
 };
 
 constexpr size_t kMaxFormats = 32;
@@ -43,13 +44,15 @@ struct DeviceProfile {
 // The profile of a device whose instance key carries no profile values.
 DeviceProfile DefaultProfile();
 
-// "RGB24 320x240, I420 640x480@15, RGB24 160x-120": subtype (RGB24, I420 or
-// YUY2, any case), width x signed height, optional @rate; entries separated by
-// commas. Entries without a rate get `default_fps`. False for an empty list,
-// a malformed entry, a format that cannot be produced, or more than kMaxFormats.
+// "RGB24 320x240, I420 640x480@15, RGB24 160x-120": subtype (RGB24, RGB32,
+// I420, YV12, NV12, YUY2 or UYVY, any case), width x signed height, optional
+// @rate; entries separated by commas. Entries without a rate get
+// `default_fps`. False for an empty list, a malformed entry, a format that
+// cannot be produced, or more than kMaxFormats.
 bool ParseFormatList(const std::wstring &text, uint32_t default_fps, std::vector<VideoFormat> *formats);
 // Fault names separated by commas or blanks: fail-bind, ignore-set-format,
-// preview-pin-first, short-frames. An empty text is no fault; an unknown name fails.
+// preview-pin-first, short-frames, no-pin-category. An empty text is no fault;
+// an unknown name fails.
 bool ParseFaults(const std::wstring &text, uint32_t *faults);
 // A decimal number in [minimum, maximum], blanks around it allowed.
 bool ParseNumber(const std::wstring &text, uint32_t minimum, uint32_t maximum, uint32_t *value);

@@ -334,6 +334,13 @@ HRESULT STDMETHODCALLTYPE OutputPin::GetStreamCaps(int index, AM_MEDIA_TYPE **ty
 
 // --- Pin category -------------------------------------------------------
 
+// Some cameras' pins keep the property set but know no category property, so
+// a capture graph builder finds no capture pin on them.
+bool OutputPin::AnswersCategory() const {
+    ScopedLock hold(filter_->lock());
+    return (filter_->profile_locked().faults & kFaultNoPinCategory) == 0;
+}
+
 HRESULT STDMETHODCALLTYPE OutputPin::Set(REFGUID, DWORD, LPVOID, DWORD, LPVOID, DWORD) {
     return E_PROP_ID_UNSUPPORTED;  // the category is read-only
 }
@@ -341,7 +348,7 @@ HRESULT STDMETHODCALLTYPE OutputPin::Set(REFGUID, DWORD, LPVOID, DWORD, LPVOID, 
 HRESULT STDMETHODCALLTYPE OutputPin::Get(REFGUID set, DWORD id, LPVOID, DWORD, LPVOID data, DWORD data_bytes,
                                          DWORD *returned) {
     if (!IsEqualGUID(set, AMPROPSETID_Pin)) return E_PROP_SET_UNSUPPORTED;
-    if (id != AMPROPERTY_PIN_CATEGORY) return E_PROP_ID_UNSUPPORTED;
+    if (id != AMPROPERTY_PIN_CATEGORY || !AnswersCategory()) return E_PROP_ID_UNSUPPORTED;
     if (data == nullptr && returned == nullptr) return E_POINTER;
     if (returned != nullptr) *returned = sizeof(GUID);
     if (data == nullptr) return S_OK;  // a size query
@@ -352,7 +359,7 @@ HRESULT STDMETHODCALLTYPE OutputPin::Get(REFGUID set, DWORD id, LPVOID, DWORD, L
 
 HRESULT STDMETHODCALLTYPE OutputPin::QuerySupported(REFGUID set, DWORD id, DWORD *support) {
     if (!IsEqualGUID(set, AMPROPSETID_Pin)) return E_PROP_SET_UNSUPPORTED;
-    if (id != AMPROPERTY_PIN_CATEGORY) return E_PROP_ID_UNSUPPORTED;
+    if (id != AMPROPERTY_PIN_CATEGORY || !AnswersCategory()) return E_PROP_ID_UNSUPPORTED;
     if (support != nullptr) *support = KSPROPERTY_SUPPORT_GET;
     return S_OK;
 }

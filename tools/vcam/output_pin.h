@@ -61,6 +61,8 @@ public:
     const wchar_t *name() const { return name_; }
 
 private:
+    // False when the profile's pins report no category.
+    bool AnswersCategory() const;
     // Offers one type; `type_refused` tells a refused type from a failed transport.
     HRESULT TryConnection(IPin *receiver, AM_MEDIA_TYPE *type, const VideoFormat &format, bool *type_refused);
     HRESULT DecideAllocator(uint32_t image_bytes);

@@ -2,6 +2,7 @@
 // decoding (pure).
 #include "test_pattern.h"
 
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 
@@ -14,24 +15,12 @@ constexpr Rgb kGrey = {128, 128, 128};
 constexpr Rgb kBars[8] = {{255, 255, 255}, {255, 255, 0}, {0, 255, 255}, {0, 255, 0},
                           {255, 0, 255},   {255, 0, 0},   {0, 0, 255},   {0, 0, 0}};
 
-// Worst luma error of a reader: the conversions in use truncate by up to two
-// levels, so a generous margin still tells every bar apart (the closest two
-// differ by 29).
+// Worst luma error of a reader: a round trip through studio-range YUV and
+// back to RGB errs by a few levels, so a generous margin still tells every
+// bar apart (the closest two differ by 29).
 constexpr int kLumaTolerance = 10;
 
-struct Yuv {
-    uint8_t y, u, v;
-};
-
-uint8_t Clamp(int v) { return static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v); }
-
-// Full-range BT.601 in 8.8 fixed point, rounded.
-Yuv YuvOf(Rgb c) {
-    int y = (77 * c.r + 150 * c.g + 29 * c.b + 128) >> 8;
-    int u = ((-43 * c.r - 85 * c.g + 128 * c.b + 128) >> 8) + 128;
-    int v = ((128 * c.r - 107 * c.g - 21 * c.b + 128) >> 8) + 128;
-    return {Clamp(y), Clamp(u), Clamp(v)};
-}
+uint8_t Clamp(long v) { return static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v); }
 
 int BarIndex(int x, int width) { return static_cast<int>((static_cast<int64_t>(x) * 8) / width); }
 
@@ -50,7 +39,23 @@ Rgb BackgroundColour(int x, int y, int width) {
     return kBars[BarIndex(x, width)];
 }
 
-int LumaOf(Rgb colour) { return YuvOf(colour).y; }
+// Full-range BT.601 in 8.8 fixed point, rounded.
+int LumaOf(Rgb c) { return (77 * c.r + 150 * c.g + 29 * c.b + 128) >> 8; }
+
+Yuv StudioYuvOf(Rgb c) {
+    const double luma = 0.299 * c.r + 0.587 * c.g + 0.114 * c.b;
+    const double y = 16.0 + 219.0 / 255.0 * luma;
+    const double u = 128.0 + 224.0 / 255.0 * (c.b - luma) / 1.772;
+    const double v = 128.0 + 224.0 / 255.0 * (c.r - luma) / 1.402;
+    return {Clamp(std::lround(y)), Clamp(std::lround(u)), Clamp(std::lround(v))};
+}
+
+int FullRangeLuma(int studio_luma) {
+    // (y - 16) * 255 / 219, rounded half away from zero, clamped.
+    int scaled = (studio_luma - 16) * 255;
+    int full = scaled >= 0 ? (scaled + 109) / 219 : -((-scaled + 109) / 219);
+    return full < 0 ? 0 : full > 255 ? 255 : full;
+}
 
 FramePainter::~FramePainter() { Release(); }
 
@@ -75,38 +80,62 @@ bool FramePainter::Prepare(const VideoFormat &format) {
 }
 
 void FramePainter::SetPixel(uint8_t *frame, int x, int y, Rgb colour) const {
-    int width = format_.width;
-    int height = AbsoluteHeight(format_);
+    const size_t width = static_cast<size_t>(format_.width);
+    const size_t height = static_cast<size_t>(AbsoluteHeight(format_));
+    const size_t stride = static_cast<size_t>(RowBytes(format_));
+    const size_t luma_bytes = width * height;
+    const size_t chroma_stride = width / 2;
+    const size_t chroma_plane = chroma_stride * (height / 2);
+    // Each 4:2:0 or 4:2:2 block takes its chroma from its top-left pixel.
+    const bool chroma_here = (x & 1) == 0 && (y & 1) == 0;
+    const size_t at = static_cast<size_t>(y) * stride;
     switch (format_.pixel) {
-    case PixelFormat::kRgb24: {
+    case PixelFormat::kRgb24:
+    case PixelFormat::kRgb32: {
         // A positive height stores the bottom row first.
-        int row = format_.height > 0 ? height - 1 - y : y;
-        uint8_t *p = frame + static_cast<size_t>(row) * RowBytes(format_) + 3 * static_cast<size_t>(x);
+        size_t row = format_.height > 0 ? height - 1 - static_cast<size_t>(y) : static_cast<size_t>(y);
+        size_t pixel_bytes = format_.pixel == PixelFormat::kRgb24 ? 3 : 4;
+        uint8_t *p = frame + row * stride + pixel_bytes * static_cast<size_t>(x);
         p[0] = colour.b;
         p[1] = colour.g;
         p[2] = colour.r;
+        if (pixel_bytes == 4) p[3] = 0xFF;  // opaque
         break;
     }
-    case PixelFormat::kI420: {
-        Yuv c = YuvOf(colour);
-        frame[static_cast<size_t>(y) * width + x] = c.y;
-        // Chroma of each 2x2 block from its top-left pixel.
-        if ((x & 1) == 0 && (y & 1) == 0) {
-            size_t luma_bytes = static_cast<size_t>(width) * height;
-            size_t chroma = static_cast<size_t>(y / 2) * (width / 2) + x / 2;
-            frame[luma_bytes + chroma] = c.u;
-            frame[luma_bytes + luma_bytes / 4 + chroma] = c.v;
+    case PixelFormat::kI420:
+    case PixelFormat::kYv12: {
+        Yuv c = StudioYuvOf(colour);
+        frame[at + x] = c.y;
+        if (chroma_here) {
+            // I420 stores the U plane first, YV12 the V plane.
+            size_t chroma = static_cast<size_t>(y / 2) * chroma_stride + x / 2;
+            bool u_first = format_.pixel == PixelFormat::kI420;
+            frame[luma_bytes + (u_first ? 0 : chroma_plane) + chroma] = c.u;
+            frame[luma_bytes + (u_first ? chroma_plane : 0) + chroma] = c.v;
         }
         break;
     }
-    case PixelFormat::kYuy2: {
-        Yuv c = YuvOf(colour);
-        uint8_t *p = frame + static_cast<size_t>(y) * RowBytes(format_) + 2 * static_cast<size_t>(x);
-        p[0] = c.y;
-        // Chroma of each pixel pair from its left pixel: Y0 U Y1 V.
+    case PixelFormat::kNv12: {
+        Yuv c = StudioYuvOf(colour);
+        frame[at + x] = c.y;
+        if (chroma_here) {
+            // One plane of U,V pairs, rows of `width` bytes.
+            size_t chroma = luma_bytes + static_cast<size_t>(y / 2) * width + static_cast<size_t>(x);
+            frame[chroma] = c.u;
+            frame[chroma + 1] = c.v;
+        }
+        break;
+    }
+    case PixelFormat::kYuy2:
+    case PixelFormat::kUyvy: {
+        Yuv c = StudioYuvOf(colour);
+        // Pixel pairs: Y0 U Y1 V (YUY2) or U Y0 V Y1 (UYVY), chroma from the left pixel.
+        uint8_t *pair = frame + at + 4 * static_cast<size_t>(x / 2);
+        bool yuy2 = format_.pixel == PixelFormat::kYuy2;
+        pair[(yuy2 ? 0 : 1) + 2 * (x & 1)] = c.y;
         if ((x & 1) == 0) {
-            p[1] = c.u;
-            p[3] = c.v;
+            pair[yuy2 ? 1 : 0] = c.u;
+            pair[yuy2 ? 3 : 2] = c.v;
         }
         break;
     }
@@ -165,21 +194,29 @@ DecodedPattern DecodePattern(const LumaAt &luma, int width, int height) {
 }
 
 LumaAt LumaOfFrame(const VideoFormat &format, const uint8_t *frame) {
-    int height = AbsoluteHeight(format);
-    int stride = RowBytes(format);
+    const int height = AbsoluteHeight(format);
+    const size_t stride = static_cast<size_t>(RowBytes(format));
     switch (format.pixel) {
     case PixelFormat::kRgb24:
+    case PixelFormat::kRgb32: {
+        const size_t pixel_bytes = format.pixel == PixelFormat::kRgb24 ? 3 : 4;
         return [=](int x, int y) {
             int row = format.height > 0 ? height - 1 - y : y;
-            const uint8_t *p = frame + static_cast<size_t>(row) * stride + 3 * static_cast<size_t>(x);
+            const uint8_t *p = frame + static_cast<size_t>(row) * stride + pixel_bytes * static_cast<size_t>(x);
             return LumaOf({p[2], p[1], p[0]});
         };
+    }
     case PixelFormat::kI420:
-        return [=](int x, int y) { return static_cast<int>(frame[static_cast<size_t>(y) * stride + x]); };
+    case PixelFormat::kYv12:
+    case PixelFormat::kNv12:
+        return [=](int x, int y) { return FullRangeLuma(frame[static_cast<size_t>(y) * stride + x]); };
     case PixelFormat::kYuy2:
+    case PixelFormat::kUyvy: {
+        const size_t first = format.pixel == PixelFormat::kYuy2 ? 0 : 1;
         return [=](int x, int y) {
-            return static_cast<int>(frame[static_cast<size_t>(y) * stride + 2 * static_cast<size_t>(x)]);
+            return FullRangeLuma(frame[static_cast<size_t>(y) * stride + 2 * static_cast<size_t>(x) + first]);
         };
+    }
     }
     return [](int, int) { return -1; };
 }

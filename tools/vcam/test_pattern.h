@@ -9,6 +9,10 @@
 // 16x16 square at x 0-15, y 8-23, inside the white bar. Black and white blocks
 // on 8-pixel boundaries survive chroma subsampling and any RGB/YUV conversion.
 //
+// YUV frames use BT.601 in studio range, as cameras deliver it: luma 16-235,
+// chroma 16-240 around 128. Chroma of a subsampled block is the colour of its
+// top-left pixel.
+//
 // FramePainter is used by one streaming thread at a time; the decoder is pure.
 #pragma once
 
@@ -36,8 +40,20 @@ struct Rgb {
 
 // Colour of the picture at (x, y) without the code blocks (the code row is grey there).
 Rgb BackgroundColour(int x, int y, int width);
-// Full-range BT.601 luma of a colour, rounded.
+// Full-range BT.601 luma of a colour, rounded: what the decoder compares with.
 int LumaOf(Rgb colour);
+
+struct Yuv {
+    uint8_t y, u, v;
+};
+// BT.601 studio range, rounded to the nearest level:
+//   Y' = 0.299 R + 0.587 G + 0.114 B            (0-255)
+//   Y  = 16 + 219/255 Y'
+//   Cb = 128 + 224/255 (B - Y') / 1.772
+//   Cr = 128 + 224/255 (R - Y') / 1.402
+Yuv StudioYuvOf(Rgb colour);
+// A studio-range luma level on the full 0-255 scale, rounded.
+int FullRangeLuma(int studio_luma);
 
 // Paints frames of one format: the background once, then per frame a copy of
 // it with the code blocks drawn in. Prepare allocates; Paint does not.
@@ -77,8 +93,8 @@ struct DecodedPattern {
 // error of any RGB/YUV conversion; fails on a mirrored or flipped picture.
 DecodedPattern DecodePattern(const LumaAt &luma, int width, int height);
 
-// Luma readers for frames as the camera produces them (RGB24 honours the sign
-// of the height; I420 and YUY2 are top-down).
+// Luma readers for frames as the camera produces them, on the full 0-255 scale
+// (the RGB formats honour the sign of the height; the YUV ones are top-down).
 LumaAt LumaOfFrame(const VideoFormat &format, const uint8_t *frame);
 
 }  // namespace vcam

@@ -2,17 +2,40 @@
 #include "video_format.h"
 
 #include <cstring>
-#include <initializer_list>
+#include <cwctype>
 
 namespace vcam {
 namespace {
 
-// Four-character codes of the YUV subtypes, as biCompression holds them.
-constexpr DWORD kFourccI420 = 0x30323449;  // 'I','4','2','0'
-constexpr DWORD kFourccYuy2 = 0x32595559;  // 'Y','U','Y','2'
+// Four-character codes of the YUV subtypes, as biCompression holds them
+// (first character in the lowest byte).
+constexpr DWORD Fourcc(char a, char b, char c, char d) {
+    return static_cast<DWORD>(static_cast<uint8_t>(a)) | (static_cast<DWORD>(static_cast<uint8_t>(b)) << 8) |
+           (static_cast<DWORD>(static_cast<uint8_t>(c)) << 16) | (static_cast<DWORD>(static_cast<uint8_t>(d)) << 24);
+}
+constexpr DWORD kFourccI420 = Fourcc('I', '4', '2', '0');  // 0x30323449
+constexpr DWORD kFourccYuy2 = Fourcc('Y', 'U', 'Y', '2');  // 0x32595559
+constexpr DWORD kFourccNv12 = Fourcc('N', 'V', '1', '2');  // 0x3231564E
+constexpr DWORD kFourccUyvy = Fourcc('U', 'Y', 'V', 'Y');  // 0x59565955
+constexpr DWORD kFourccYv12 = Fourcc('Y', 'V', '1', '2');  // 0x32315659
 
-// MEDIASUBTYPE_I420 is the FOURCC GUID {30323449-0000-0010-8000-00AA00389B71}.
-const GUID kSubtypeI420 = {kFourccI420, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
+// A FOURCC subtype is {fourcc-0000-0010-8000-00AA00389B71}. Written out here,
+// since not every SDK's headers declare all of them.
+constexpr GUID FourccSubtype(DWORD fourcc) {
+    return {fourcc, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
+}
+const GUID kSubtypeI420 = FourccSubtype(kFourccI420);
+const GUID kSubtypeYuy2 = FourccSubtype(kFourccYuy2);
+const GUID kSubtypeNv12 = FourccSubtype(kFourccNv12);
+const GUID kSubtypeUyvy = FourccSubtype(kFourccUyvy);
+const GUID kSubtypeYv12 = FourccSubtype(kFourccYv12);
+// MEDIASUBTYPE_RGB24 and MEDIASUBTYPE_RGB32: {e436eb7d-...} and {e436eb7e-...}.
+const GUID kSubtypeRgb24 = {0xe436eb7d, 0x524f, 0x11ce, {0x9f, 0x53, 0x00, 0x20, 0xaf, 0x0b, 0xa7, 0x70}};
+const GUID kSubtypeRgb32 = {0xe436eb7e, 0x524f, 0x11ce, {0x9f, 0x53, 0x00, 0x20, 0xaf, 0x0b, 0xa7, 0x70}};
+
+bool IsPlanar420(PixelFormat pixel) {
+    return pixel == PixelFormat::kI420 || pixel == PixelFormat::kYv12 || pixel == PixelFormat::kNv12;
+}
 
 }  // namespace
 
@@ -21,8 +44,12 @@ int32_t AbsoluteHeight(const VideoFormat &format) { return format.height < 0 ? -
 int32_t RowBytes(const VideoFormat &format) {
     switch (format.pixel) {
     case PixelFormat::kRgb24: return (format.width * 3 + 3) & ~3;
-    case PixelFormat::kI420: return format.width;
-    case PixelFormat::kYuy2: return format.width * 2;
+    case PixelFormat::kRgb32: return format.width * 4;
+    case PixelFormat::kI420:
+    case PixelFormat::kYv12:
+    case PixelFormat::kNv12: return format.width;
+    case PixelFormat::kYuy2:
+    case PixelFormat::kUyvy: return format.width * 2;
     }
     return 0;
 }
@@ -30,8 +57,9 @@ int32_t RowBytes(const VideoFormat &format) {
 uint32_t ImageBytes(const VideoFormat &format) {
     uint32_t rows = static_cast<uint32_t>(AbsoluteHeight(format));
     uint32_t row = static_cast<uint32_t>(RowBytes(format));
-    if (format.pixel == PixelFormat::kI420) {
-        // Luma plane, then two chroma planes of a quarter each.
+    if (IsPlanar420(format.pixel)) {
+        // Luma plane, then chroma of a quarter per component (two planes, or
+        // one plane of interleaved pairs for NV12).
         return row * rows + 2 * ((row / 2) * (rows / 2));
     }
     return row * rows;
@@ -40,10 +68,54 @@ uint32_t ImageBytes(const VideoFormat &format) {
 uint16_t BitsPerPixel(PixelFormat pixel) {
     switch (pixel) {
     case PixelFormat::kRgb24: return 24;
-    case PixelFormat::kI420: return 12;
-    case PixelFormat::kYuy2: return 16;
+    case PixelFormat::kRgb32: return 32;
+    case PixelFormat::kI420:
+    case PixelFormat::kYv12:
+    case PixelFormat::kNv12: return 12;
+    case PixelFormat::kYuy2:
+    case PixelFormat::kUyvy: return 16;
     }
     return 0;
+}
+
+DWORD CompressionOf(PixelFormat pixel) {
+    switch (pixel) {
+    case PixelFormat::kRgb24:
+    case PixelFormat::kRgb32: return BI_RGB;
+    case PixelFormat::kI420: return kFourccI420;
+    case PixelFormat::kYuy2: return kFourccYuy2;
+    case PixelFormat::kNv12: return kFourccNv12;
+    case PixelFormat::kUyvy: return kFourccUyvy;
+    case PixelFormat::kYv12: return kFourccYv12;
+    }
+    return BI_RGB;
+}
+
+bool IsRgb(PixelFormat pixel) { return pixel == PixelFormat::kRgb24 || pixel == PixelFormat::kRgb32; }
+
+const wchar_t *NameOf(PixelFormat pixel) {
+    switch (pixel) {
+    case PixelFormat::kRgb24: return L"RGB24";
+    case PixelFormat::kI420: return L"I420";
+    case PixelFormat::kYuy2: return L"YUY2";
+    case PixelFormat::kNv12: return L"NV12";
+    case PixelFormat::kUyvy: return L"UYVY";
+    case PixelFormat::kYv12: return L"YV12";
+    case PixelFormat::kRgb32: return L"RGB32";
+    }
+    return L"";
+}
+
+bool PixelFormatOfName(const std::wstring &name, PixelFormat *pixel) {
+    std::wstring upper = name;
+    for (wchar_t &c : upper) c = static_cast<wchar_t>(std::towupper(c));
+    for (PixelFormat p : kAllPixelFormats) {
+        if (upper == NameOf(p)) {
+            *pixel = p;
+            return true;
+        }
+    }
+    return false;
 }
 
 REFERENCE_TIME FrameInterval100ns(uint32_t frames_per_second) {
@@ -52,15 +124,19 @@ REFERENCE_TIME FrameInterval100ns(uint32_t frames_per_second) {
 
 const GUID &SubtypeOf(PixelFormat pixel) {
     switch (pixel) {
-    case PixelFormat::kRgb24: return MEDIASUBTYPE_RGB24;
+    case PixelFormat::kRgb24: return kSubtypeRgb24;
     case PixelFormat::kI420: return kSubtypeI420;
-    case PixelFormat::kYuy2: return MEDIASUBTYPE_YUY2;
+    case PixelFormat::kYuy2: return kSubtypeYuy2;
+    case PixelFormat::kNv12: return kSubtypeNv12;
+    case PixelFormat::kUyvy: return kSubtypeUyvy;
+    case PixelFormat::kYv12: return kSubtypeYv12;
+    case PixelFormat::kRgb32: return kSubtypeRgb32;
     }
     return GUID_NULL;
 }
 
 bool PixelFormatOfSubtype(const GUID &subtype, PixelFormat *pixel) {
-    for (PixelFormat p : {PixelFormat::kRgb24, PixelFormat::kI420, PixelFormat::kYuy2}) {
+    for (PixelFormat p : kAllPixelFormats) {
         if (IsEqualGUID(subtype, SubtypeOf(p))) {
             *pixel = p;
             return true;
@@ -71,12 +147,9 @@ bool PixelFormatOfSubtype(const GUID &subtype, PixelFormat *pixel) {
 
 bool IsProducible(const VideoFormat &format) {
     if (format.width <= 0 || format.height == 0 || format.width > 8192 || AbsoluteHeight(format) > 8192) return false;
-    switch (format.pixel) {
-    case PixelFormat::kRgb24: return true;
-    case PixelFormat::kI420: return format.height > 0 && format.width % 2 == 0 && format.height % 2 == 0;
-    case PixelFormat::kYuy2: return format.height > 0 && format.width % 2 == 0;
-    }
-    return false;
+    if (IsRgb(format.pixel)) return true;
+    if (format.height < 0 || format.width % 2 != 0) return false;
+    return !IsPlanar420(format.pixel) || format.height % 2 == 0;
 }
 
 bool SameFrameShape(const VideoFormat &a, const VideoFormat &b) {
@@ -97,9 +170,7 @@ HRESULT FillMediaType(const VideoFormat &format, AM_MEDIA_TYPE *type) {
     header.biHeight = format.height;
     header.biPlanes = 1;
     header.biBitCount = BitsPerPixel(format.pixel);
-    header.biCompression = format.pixel == PixelFormat::kRgb24 ? BI_RGB
-                           : format.pixel == PixelFormat::kI420 ? kFourccI420
-                                                                 : kFourccYuy2;
+    header.biCompression = CompressionOf(format.pixel);
     header.biSizeImage = image_bytes;
 
     type->majortype = MEDIATYPE_Video;

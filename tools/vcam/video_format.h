@@ -4,14 +4,25 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "vcam_platform.h"
 
 namespace vcam {
 
-enum class PixelFormat { kRgb24, kI420, kYuy2 };
+// The pixel layouts a capability can carry. 4:2:0 formats (I420, YV12, NV12)
+// store a luma plane and chroma subsampled 2x2; 4:2:2 formats (YUY2, UYVY)
+// pack a pixel pair's luma and its one chroma pair into four bytes; RGB rows
+// are padded to 4 bytes (RGB32 rows are whole already) and a positive height
+// stores the bottom row first.
+enum class PixelFormat { kRgb24, kI420, kYuy2, kNv12, kUyvy, kYv12, kRgb32 };
 
-// One capability. Height is signed: a negative RGB24 height means top-down rows.
+// Every pixel format, in declaration order.
+constexpr PixelFormat kAllPixelFormats[] = {PixelFormat::kRgb24, PixelFormat::kI420, PixelFormat::kYuy2,
+                                            PixelFormat::kNv12,  PixelFormat::kUyvy, PixelFormat::kYv12,
+                                            PixelFormat::kRgb32};
+
+// One capability. Height is signed: a negative RGB height means top-down rows.
 struct VideoFormat {
     PixelFormat pixel = PixelFormat::kRgb24;
     int32_t width = 0;
@@ -23,18 +34,27 @@ constexpr REFERENCE_TIME kUnitsPerSecond = 10000000;  // REFERENCE_TIME counts 1
 
 int32_t AbsoluteHeight(const VideoFormat &format);
 // Bytes per row of the first plane: RGB24 rows are padded to a multiple of 4
-// bytes, I420's luma rows are width bytes, YUY2 rows 2 * width.
+// bytes, RGB32 rows are 4 * width, the luma rows of the 4:2:0 formats width
+// bytes, the packed 4:2:2 rows 2 * width.
 int32_t RowBytes(const VideoFormat &format);
 // biSizeImage: every plane of one frame.
 uint32_t ImageBytes(const VideoFormat &format);
 uint16_t BitsPerPixel(PixelFormat pixel);
+// biCompression: BI_RGB for the RGB formats, the four-character code otherwise.
+DWORD CompressionOf(PixelFormat pixel);
+// Whether the format stores RGB (and so may be stored top-down).
+bool IsRgb(PixelFormat pixel);
+// The profile's name of a format ("NV12"), and the format of a name (any case).
+const wchar_t *NameOf(PixelFormat pixel);
+bool PixelFormatOfName(const std::wstring &name, PixelFormat *pixel);
 // 10^7 / fps, truncated (333333 for 30, 166666 for 60); 0 for 0 fps.
 REFERENCE_TIME FrameInterval100ns(uint32_t frames_per_second);
 
 const GUID &SubtypeOf(PixelFormat pixel);
 bool PixelFormatOfSubtype(const GUID &subtype, PixelFormat *pixel);
 // Whether the sizes and subsampling of a format can be produced: positive
-// width, non-zero height, top-down only for RGB24, even sizes for the YUV ones.
+// width, non-zero height, top-down only for the RGB formats, an even width for
+// the YUV ones and an even height for the 4:2:0 ones.
 bool IsProducible(const VideoFormat &format);
 // Same pixel format and size (signed height); the rate is not compared.
 bool SameFrameShape(const VideoFormat &a, const VideoFormat &b);

@@ -161,6 +161,41 @@ TEST_F(VirtualCameraTest, PinsCarryTheirCategoryAndAPreviewPinCanComeFirst) {
     EXPECT_EQ(filter->Release(), 0u);
 }
 
+TEST_F(VirtualCameraTest, APinWithoutCategoryKeepsThePropertySetAndItsStreamConfiguration) {
+    std::map<std::wstring, std::wstring> values = {{L"Formats", L"YUY2 640x480, RGB24 320x240"},
+                                                   {L"Faults", L"no-pin-category, preview-pin-first"}};
+    IBaseFilter *filter = NewFilter(&values);
+    for (int index : {0, 1}) {
+        SCOPED_TRACE(testing::Message() << (index == 0 ? "preview pin" : "capture pin"));
+        Ref<IPin> pin(PinAt(filter, index));
+        ASSERT_NE(pin.get(), nullptr);
+        Ref<IKsPropertySet> properties(As<IKsPropertySet>(pin.get(), IID_IKsPropertySet));
+        GUID category = GUID_NULL;
+        DWORD returned = 77, support = 77;
+        EXPECT_EQ(properties->Get(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY, nullptr, 0, &category, sizeof(category),
+                                  &returned),
+                  E_PROP_ID_UNSUPPORTED);
+        EXPECT_TRUE(IsEqualGUID(category, GUID_NULL)) << "nothing written";
+        EXPECT_EQ(returned, 77u);
+        EXPECT_EQ(properties->Get(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY, nullptr, 0, nullptr, 0, &returned),
+                  E_PROP_ID_UNSUPPORTED)
+            << "no size either";
+        EXPECT_EQ(properties->QuerySupported(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY, &support),
+                  E_PROP_ID_UNSUPPORTED);
+        // The capabilities are still there for whoever asks the pin itself.
+        Ref<IAMStreamConfig> config(As<IAMStreamConfig>(pin.get(), IID_IAMStreamConfig));
+        int count = 0, size = 0;
+        EXPECT_EQ(config->GetNumberOfCapabilities(&count, &size), S_OK);
+        EXPECT_EQ(count, 2);
+        AM_MEDIA_TYPE *type = nullptr;
+        ASSERT_EQ(config->GetFormat(&type), S_OK);
+        EXPECT_EQ(FormatOf(*type).pixel, PixelFormat::kYuy2);
+        EXPECT_EQ(FormatOf(*type).width, 640);
+        vcam::DeleteMediaType(type);
+    }
+    EXPECT_EQ(filter->Release(), 0u);
+}
+
 // --- Profile and stream configuration --------------------------------------
 
 TEST_F(VirtualCameraTest, CapabilitiesComeFromTheProfileAndSetFormatNarrowsTheOffer) {
@@ -257,7 +292,7 @@ TEST_F(VirtualCameraTest, AStubbornDeviceAnswersSetFormatWithoutChangingAnything
 TEST_F(VirtualCameraTest, AProfileThatDoesNotParseOrAsksToFailRefusesTheLoad) {
     const std::map<std::wstring, std::wstring> refused[] = {
         {{L"Faults", L"fail-bind"}},
-        {{L"Formats", L"RGB24 320x240, NV12 320x240"}},
+        {{L"Formats", L"RGB24 320x240, MJPG 320x240"}},
         {{L"Formats", L"I420 321x240"}},
         {{L"FrameRate", L"fast"}},
         {{L"Tag", L"16"}},

@@ -39,6 +39,15 @@ TEST(MediaTypeTest, RowsAndImageSizesPerPixelFormat) {
         {Format(PixelFormat::kI420, 640, 480), 640, 460800},
         {Format(PixelFormat::kI420, 2, 2), 2, 6},
         {Format(PixelFormat::kYuy2, 352, 288), 704, 202752},
+        {Format(PixelFormat::kUyvy, 352, 288), 704, 202752},
+        {Format(PixelFormat::kUyvy, 178, 99), 356, 35244},
+        // 4:2:0: a luma plane and chroma of half the width and half the height.
+        {Format(PixelFormat::kNv12, 640, 480), 640, 460800},
+        {Format(PixelFormat::kYv12, 178, 100), 178, 26700},
+        {Format(PixelFormat::kNv12, 2, 2), 2, 6},
+        // RGB32 rows need no padding.
+        {Format(PixelFormat::kRgb32, 178, 100), 712, 71200},
+        {Format(PixelFormat::kRgb32, 320, -240), 1280, 307200},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(testing::Message() << c.format.width << "x" << c.format.height);
@@ -56,18 +65,40 @@ TEST(MediaTypeTest, FrameIntervalsTruncateTenMillionOverTheRate) {
     EXPECT_EQ(FrameInterval100ns(0), 0);
 }
 
+// A FOURCC subtype: the code in the first field, then the fixed tail.
+GUID FourccGuid(DWORD fourcc) {
+    return {fourcc, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
+}
+
 TEST(MediaTypeTest, VideoInfoTypeCarriesTheBitmapHeaderOfTheFormat) {
+    // The subtypes written out as the framework defines them, so that a wrong
+    // byte in the camera's own table shows.
+    const GUID rgb24 = {0xe436eb7d, 0x524f, 0x11ce, {0x9f, 0x53, 0x00, 0x20, 0xaf, 0x0b, 0xa7, 0x70}};
+    const GUID rgb32 = {0xe436eb7e, 0x524f, 0x11ce, {0x9f, 0x53, 0x00, 0x20, 0xaf, 0x0b, 0xa7, 0x70}};
+    const GUID i420 = FourccGuid(0x30323449), yuy2 = FourccGuid(0x32595559), nv12 = FourccGuid(0x3231564E),
+               uyvy = FourccGuid(0x59565955), yv12 = FourccGuid(0x32315659);
     struct Case {
         VideoFormat format;
         const GUID *subtype;
         DWORD compression;
         WORD bits;
     } cases[] = {
-        {Format(PixelFormat::kRgb24, 178, 100), &MEDIASUBTYPE_RGB24, BI_RGB, 24},
-        {Format(PixelFormat::kRgb24, 176, -144, 60), &MEDIASUBTYPE_RGB24, BI_RGB, 24},
-        {Format(PixelFormat::kI420, 640, 480, 15), &SubtypeOf(PixelFormat::kI420), 0x30323449, 12},
-        {Format(PixelFormat::kYuy2, 352, 288), &MEDIASUBTYPE_YUY2, 0x32595559, 16},
+        {Format(PixelFormat::kRgb24, 178, 100), &rgb24, BI_RGB, 24},
+        {Format(PixelFormat::kRgb24, 176, -144, 60), &rgb24, BI_RGB, 24},
+        {Format(PixelFormat::kI420, 640, 480, 15), &i420, 0x30323449, 12},
+        {Format(PixelFormat::kYuy2, 352, 288), &yuy2, 0x32595559, 16},
+        {Format(PixelFormat::kNv12, 640, 480, 25), &nv12, 0x3231564E, 12},
+        {Format(PixelFormat::kUyvy, 720, 576, 25), &uyvy, 0x59565955, 16},
+        {Format(PixelFormat::kYv12, 176, 144, 5), &yv12, 0x32315659, 12},
+        {Format(PixelFormat::kRgb32, 320, 240), &rgb32, BI_RGB, 32},
+        {Format(PixelFormat::kRgb32, 178, -100), &rgb32, BI_RGB, 32},
     };
+    // The SDK's own declarations agree where it has them.
+    EXPECT_TRUE(IsEqualGUID(rgb24, MEDIASUBTYPE_RGB24));
+    EXPECT_TRUE(IsEqualGUID(rgb32, MEDIASUBTYPE_RGB32));
+    EXPECT_TRUE(IsEqualGUID(yuy2, MEDIASUBTYPE_YUY2));
+    EXPECT_TRUE(IsEqualGUID(uyvy, MEDIASUBTYPE_UYVY));
+    EXPECT_TRUE(IsEqualGUID(yv12, MEDIASUBTYPE_YV12));
     for (const Case &c : cases) {
         SCOPED_TRACE(testing::Message() << c.format.width << "x" << c.format.height);
         AM_MEDIA_TYPE *type = CreateMediaType(c.format);
@@ -100,6 +131,7 @@ TEST(MediaTypeTest, VideoInfoTypeCarriesTheBitmapHeaderOfTheFormat) {
         ASSERT_TRUE(ReadMediaType(*type, &back));
         EXPECT_TRUE(SameFrameShape(back, c.format));
         EXPECT_EQ(back.frames_per_second, c.format.frames_per_second);
+        EXPECT_EQ(info.dwBitRate, ImageBytes(c.format) * 8u * c.format.frames_per_second);
         DeleteMediaType(type);
     }
 }
@@ -115,7 +147,9 @@ TEST(MediaTypeTest, ReadingRejectsWhatIsNotAVideoInfoTypeOfAKnownSubtype) {
     changed.cbFormat = sizeof(VIDEOINFOHEADER) - 1;
     EXPECT_FALSE(ReadMediaType(changed, &format)) << "a block too short for its header";
     changed = type;
-    changed.subtype = MEDIASUBTYPE_RGB32;
+    changed.subtype = MEDIASUBTYPE_RGB565;
+    EXPECT_FALSE(ReadMediaType(changed, &format));
+    changed.subtype = MEDIASUBTYPE_MJPG;
     EXPECT_FALSE(ReadMediaType(changed, &format));
     changed = type;
     changed.majortype = MEDIATYPE_Audio;
@@ -154,6 +188,18 @@ TEST(MediaTypeTest, StreamCapsGiveOneSizeAndOneRatePerCapability) {
     EXPECT_EQ(caps.MaxFrameInterval, 166666);
     EXPECT_EQ(caps.MinBitsPerSecond, static_cast<LONG>(76032u * 8u * 60u));
     EXPECT_EQ(sizeof(caps), 128u) << "the library reads 128-byte capability blocks";
+
+    // Every pixel format's block carries its own rate and bit rate.
+    for (PixelFormat pixel : kAllPixelFormats) {
+        VideoFormat format = Format(pixel, 640, 480, 25);
+        SCOPED_TRACE(testing::PrintToString(std::wstring(NameOf(pixel))));
+        FillStreamCaps(format, &caps);
+        EXPECT_EQ(caps.MinFrameInterval, 400000);
+        EXPECT_EQ(caps.MaxFrameInterval, 400000);
+        EXPECT_EQ(caps.MaxOutputSize.cx, 640);
+        EXPECT_EQ(caps.MaxOutputSize.cy, 480);
+        EXPECT_EQ(caps.MaxBitsPerSecond, static_cast<LONG>(ImageBytes(format) * 8u * 25u));
+    }
 }
 
 TEST(DeviceProfileTest, FormatListsParseWithSignedHeightsRatesAndAnyCase) {
@@ -167,13 +213,32 @@ TEST(DeviceProfileTest, FormatListsParseWithSignedHeightsRatesAndAnyCase) {
     EXPECT_TRUE(SameFrameShape(formats[2], Format(PixelFormat::kYuy2, 352, 288)));
     EXPECT_TRUE(SameFrameShape(formats[3], Format(PixelFormat::kRgb24, 176, -144)));
     EXPECT_EQ(formats[3].frames_per_second, 60u);
+
+    ASSERT_TRUE(ParseFormatList(L"NV12 640x480@30, uyvy 720x576@25, Yv12 176x144, RGB32 320x-240, rgb32 178x100, "
+                                L"UYVY 320x241",
+                                30, &formats));
+    ASSERT_EQ(formats.size(), 6u);
+    EXPECT_TRUE(SameFrameShape(formats[0], Format(PixelFormat::kNv12, 640, 480)));
+    EXPECT_TRUE(SameFrameShape(formats[1], Format(PixelFormat::kUyvy, 720, 576)));
+    EXPECT_EQ(formats[1].frames_per_second, 25u);
+    EXPECT_TRUE(SameFrameShape(formats[2], Format(PixelFormat::kYv12, 176, 144)));
+    EXPECT_TRUE(SameFrameShape(formats[3], Format(PixelFormat::kRgb32, 320, -240))) << "RGB32 may be top-down";
+    EXPECT_TRUE(SameFrameShape(formats[4], Format(PixelFormat::kRgb32, 178, 100)));
+    EXPECT_TRUE(SameFrameShape(formats[5], Format(PixelFormat::kUyvy, 320, 241))) << "4:2:2 takes any height";
+    for (PixelFormat pixel : kAllPixelFormats) {
+        PixelFormat back = PixelFormat::kRgb24;
+        ASSERT_TRUE(PixelFormatOfName(NameOf(pixel), &back));
+        EXPECT_EQ(back, pixel);
+    }
 }
 
 TEST(DeviceProfileTest, MalformedOrUnproducibleFormatsFailAndLeaveTheListAlone) {
     const wchar_t *bad[] = {
         L"",                   // nothing
         L"RGB24 320x240,",     // empty entry
-        L"RGB32 320x240",      // unknown subtype
+        L"MJPG 320x240",       // unknown subtype
+        L"NV21 320x240",       // unknown subtype
+        L"RGB 320x240",        // a prefix of a name is no name
         L"RGB24 320",          // no height
         L"RGB24 320x240x1",    // trailing text
         L"RGB24 0x240",        // no width
@@ -183,6 +248,12 @@ TEST(DeviceProfileTest, MalformedOrUnproducibleFormatsFailAndLeaveTheListAlone) 
         L"I420 320x241",       // odd height
         L"I420 320x-240",      // YUV frames are top-down already
         L"YUY2 351x288",       // odd width
+        L"UYVY 351x288",       // odd width
+        L"UYVY 352x-288",      // top-down YUV
+        L"NV12 321x240",       // odd width
+        L"NV12 320x241",       // odd height
+        L"YV12 320x241",       // odd height
+        L"YV12 320x-240",      // top-down YUV
         L"RGB24 320x240@0",    // no rate
         L"RGB24 320x240@",     // missing rate
         L"RGB24 99999999x2",   // absurd size
@@ -206,6 +277,8 @@ TEST(DeviceProfileTest, FaultsTagAndRateParse) {
     EXPECT_EQ(faults, 0u);
     ASSERT_TRUE(ParseFaults(L"fail-bind, short-frames  preview-pin-first,ignore-set-format", &faults));
     EXPECT_EQ(faults, kFaultFailBind | kFaultShortFrames | kFaultPreviewPinFirst | kFaultIgnoreSetFormat);
+    ASSERT_TRUE(ParseFaults(L"no-pin-category", &faults));
+    EXPECT_EQ(faults, kFaultNoPinCategory);
     EXPECT_FALSE(ParseFaults(L"short-frames, explode", &faults));
     uint32_t value = 7;
     EXPECT_TRUE(ParseNumber(L" 15 ", 0, 15, &value));

@@ -3,6 +3,8 @@
 // that stop delivery, and the short-frame fault.
 #include <gtest/gtest.h>
 
+#include <iterator>
+
 #include "vcam_fixture.h"
 
 namespace vcam_test {
@@ -174,6 +176,37 @@ TEST_F(StreamingTest, WithoutAClockFramesStillComeAtTheDeviceRate) {
     EXPECT_EQ(samples[1].tag, 3u);
     EXPECT_EQ(samples[1].length, 176 * 2 * 144);
 }
+
+// One connection per format: whole frames of the format's size whose pattern
+// reads back (the receiver decodes each sample by the connected format).
+struct FormatCase {
+    const wchar_t *formats;
+    long image_bytes;
+};
+
+class FormatStreamingTest : public StreamingTest, public testing::WithParamInterface<FormatCase> {};
+
+TEST_P(FormatStreamingTest, StreamsWholeFramesOfThePattern) {
+    receiver_.accepted.assign(std::begin(vcam::kAllPixelFormats), std::end(vcam::kAllPixelFormats));
+    Connect({{L"Formats", GetParam().formats}, {L"Tag", L"12"}});
+    RunSoon();
+    ASSERT_TRUE(WaitForSamples(2));
+    filter_->Stop();
+    std::vector<ReceivedSample> samples = receiver_.Samples();
+    for (const ReceivedSample &sample : samples) {
+        EXPECT_EQ(sample.length, GetParam().image_bytes);
+        EXPECT_TRUE(sample.decoded);
+        EXPECT_EQ(sample.tag, 12u);
+    }
+    EXPECT_GT(samples[1].counter, samples[0].counter);
+}
+
+INSTANTIATE_TEST_SUITE_P(NewFormats, FormatStreamingTest,
+                         testing::Values(FormatCase{L"NV12 178x100@60", 178 * 100 * 3 / 2},
+                                         FormatCase{L"YV12 176x144@60", 176 * 144 * 3 / 2},
+                                         FormatCase{L"UYVY 178x99@60", 178 * 2 * 99},
+                                         FormatCase{L"RGB32 176x-144@60", 176 * 4 * 144},
+                                         FormatCase{L"RGB32 178x100@60", 178 * 4 * 100}));
 
 TEST_F(StreamingTest, TheShortFrameFaultHalvesEveryThirdFrame) {
     Connect({{L"Formats", L"RGB24 176x144@60"}, {L"Faults", L"short-frames"}});
