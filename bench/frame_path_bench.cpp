@@ -1,7 +1,8 @@
 // The frame path against its plain baselines, side by side in one run, on the
 // emulated platform: one delivered frame through the sink's buffer callback
 // (the post to an emulated host window, drained each time, included) against
-// a memcpy of the same frame; one dropped sample; a BMP snapshot against a
+// a memcpy of the same frame; one delivered YUY2, NV12 or I420 frame converted
+// by the callback against a memcpy of the RGB24 frame it produces; one dropped sample; a BMP snapshot against a
 // plain fopen/fwrite/fclose of the same bytes to the same folder. The frame
 // size is the benchmark's arguments (width, height); the ratios are printed
 // after the table. Single-threaded: the benchmark is the streaming thread and
@@ -14,10 +15,12 @@
 #include <filesystem>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "frames/bitmap_writer.h"
 #include "frames/frame_sink.h"
+#include "frames/frame_to_rgb24.h"
 #include "platform/emulated/host_api.h"
 
 namespace {
@@ -57,6 +60,31 @@ void BM_DeliveredFrame(benchmark::State &state) {
     }
     benchmark::DoNotOptimize(sink->descriptor()->data[frame.size() - 1]);
     state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(frame.size()));
+    sink.reset();
+    emu::DestroyHostWindow(window);
+}
+
+// A camera frame of the format in the benchmark's third argument, converted
+// into RGB24 by the callback; the same RGB24 frame's memcpy is BM_MemcpyFrame.
+void BM_DeliveredConvertedFrame(benchmark::State &state) {
+    const auto format = static_cast<kovic::FrameFormat>(state.range(2));
+    const auto width = static_cast<int32_t>(state.range(0)), height = static_cast<int32_t>(state.range(1));
+    std::vector<BYTE> frame(kovic::SourceFrameBytes(format, width, height));
+    for (size_t i = 0; i < frame.size(); ++i) frame[i] = static_cast<BYTE>(i * 131 + (i >> 13));
+    HWND window = emu::CreateHostWindow(&IgnoreMessage, nullptr);
+    kovic::FrameSinkPtr sink = kovic::FrameSink::Create(window);
+    sink->SetFrameFormat(format, width, height);
+    sink->Arm();
+    sink->BufferCB(0.0, frame.data(), static_cast<LONG>(frame.size()));
+    emu::PumpMessages(window);
+    double time = 0;
+    for (auto _ : state) {
+        sink->Arm();
+        sink->BufferCB(time += 1.0 / 30, frame.data(), static_cast<LONG>(frame.size()));
+        emu::PumpMessages(window);
+    }
+    benchmark::DoNotOptimize(sink->descriptor()->data[sink->descriptor()->length - 1]);
+    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(sink->descriptor()->length));
     sink.reset();
     emu::DestroyHostWindow(window);
 }
@@ -118,6 +146,13 @@ void Sizes(benchmark::internal::Benchmark *b) { b->Args({1920, 1080})->Args({640
 
 // Each measured path beside its baseline, in the order of the table.
 BENCHMARK(BM_DeliveredFrame)->Apply(Sizes)->Unit(benchmark::kMicrosecond);
+constexpr int64_t kConvertedFormats[] = {static_cast<int64_t>(kovic::FrameFormat::kYuy2),
+                                         static_cast<int64_t>(kovic::FrameFormat::kNv12),
+                                         static_cast<int64_t>(kovic::FrameFormat::kI420)};
+void ConvertedSizes(benchmark::internal::Benchmark *b) {
+    for (int64_t format : kConvertedFormats) b->Args({1920, 1080, format})->Args({640, 480, format});
+}
+BENCHMARK(BM_DeliveredConvertedFrame)->Apply(ConvertedSizes)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_MemcpyFrame)->Apply(Sizes)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_DroppedSample)->Args({1920, 1080});
 BENCHMARK(BM_BitmapSnapshot)->Apply(Sizes)->Unit(benchmark::kMicrosecond);
@@ -145,6 +180,14 @@ public:
         std::printf("\nratios (path / baseline), wall clock and CPU:\n");
         for (const char *size : sizes) {
             Ratio("delivered frame / memcpy", "BM_DeliveredFrame/", "BM_MemcpyFrame/", size);
+            const std::pair<const char *, kovic::FrameFormat> converted[] = {
+                {"YUY2 converted / memcpy", kovic::FrameFormat::kYuy2},
+                {"NV12 converted / memcpy", kovic::FrameFormat::kNv12},
+                {"I420 converted / memcpy", kovic::FrameFormat::kI420}};
+            for (const auto &c : converted) {
+                Ratio(c.first, "BM_DeliveredConvertedFrame/", "BM_MemcpyFrame/", size,
+                      "/" + std::to_string(static_cast<int>(c.second)));
+            }
             Ratio("BMP snapshot / plain write", "BM_BitmapSnapshot/", "BM_PlainWrite/", size);
         }
         auto dropped = times_.find("BM_DroppedSample/1920/1080");
@@ -152,8 +195,9 @@ public:
     }
 
 private:
-    void Ratio(const char *label, const std::string &path, const std::string &baseline, const std::string &size) {
-        auto a = times_.find(path + size), b = times_.find(baseline + size);
+    void Ratio(const char *label, const std::string &path, const std::string &baseline, const std::string &size,
+               const std::string &suffix = "") {
+        auto a = times_.find(path + size + suffix), b = times_.find(baseline + size);
         if (a == times_.end() || b == times_.end() || b->second.real <= 0 || b->second.cpu <= 0) return;
         std::printf("  %-28s %-10s %8.1f us / %8.1f us = %.3f   CPU %8.1f us / %8.1f us = %.3f\n", label,
                     size.c_str(), a->second.real, b->second.real, a->second.real / b->second.real, a->second.cpu,

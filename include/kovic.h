@@ -105,16 +105,18 @@ typedef intptr_t KOVIC_SESSION;
  *   reserved      28  uint32                   36  uint32
  *   size          32 bytes                     40 bytes
  *
- * The bytes are the sample exactly as the device delivered it, in whatever
- * format the connection agreed on. `length` is the number of bytes delivered,
- * and it need not be width * |height| * 3: a device may send a short sample,
- * the connection may have agreed on another subtype (I420, YUY2), and RGB24
- * rows are padded to whole 32-bit words (a width of 178 gives 536-byte rows).
- * Check `length` before reading, and never read past it; `data` is null for a
- * frame whose buffer could not be allocated. */
+ * The frame is 24-bit RGB (B, G, R bytes), rows padded to whole 32-bit words
+ * (a width of 178 gives 536-byte rows). A camera delivering YUY2, UYVY, NV12,
+ * I420, YV12 or 32-bit RGB has each delivered frame converted: the picture is
+ * bottom-up, `height` is positive and `length` is exactly the padded row size
+ * times the height. A camera delivering RGB24 has its sample copied as it
+ * came: `height` keeps its sign (negative: top-down rows) and `length` is the
+ * number of bytes the device sent, which a short sample makes smaller. Check
+ * `length` before reading, and never read past it; `data` is null for a frame
+ * whose buffer could not be allocated. */
 typedef struct FrameDescriptor {
     int32_t width;           /* biWidth of the connected format */
-    int32_t height;          /* biHeight of the connected format, sign as stored */
+    int32_t height;          /* biHeight of the connected format; positive when converted */
     unsigned char *data;     /* the frame buffer; null until the first frame */
     int32_t length;          /* bytes of the latest delivered frame: check before reading */
     double sample_time;      /* start time of the latest frame, in seconds */
@@ -163,10 +165,14 @@ KOVIC_API int KOVIC_CALL KOVICClose(KOVIC_SESSION session);
 /* Selects the device by catalogue index; a negative index selects none.
  * 1, or KOVIC_E_DEVICE_INDEX. Rebuilds nothing. */
 KOVIC_API int KOVIC_CALL KOVICSelectDevice(KOVIC_SESSION session, int index);
-/* Records the requested capture size (0 or less: the device's default). 1. */
+/* Records the requested capture size (0 or less: the device's default). 1.
+ * At the next build the size is applied in RGB24 if offered so, else I420,
+ * else in the offered format of that size with the highest frame rate. */
 KOVIC_API int KOVIC_CALL KOVICSetVideoFormat(KOVIC_SESSION session, int width, int height);
-/* 1 when the device offers a format of exactly width x |height|, else 0.
- * Builds the graph when none is built. */
+/* 1 when the device offers exactly width x |height| in a format whose frames
+ * can reach the host (one the library converts, RGB24, or MJPG, which the
+ * system's decoder turns into RGB24), so that KOVICSetVideoFormat to it
+ * applies it; else 0. Builds the graph when none is built. */
 KOVIC_API int KOVIC_CALL KOVICEnumVideoFormat(KOVIC_SESSION session, int width, int height);
 /* Width of the current capture format, or 0. Builds the graph when none is built. */
 KOVIC_API int KOVIC_CALL KOVICGetWidth(KOVIC_SESSION session);

@@ -1,5 +1,7 @@
 // The frame sink: the grabber's buffer callback on the streaming thread (no
-// lock, no allocation after the first frame) and the host's re-arming.
+// lock, no allocation after the first frame) and the host's re-arming. An
+// RGB24 sample is copied as it is; any other format the library reads is
+// converted into bottom-up RGB24 straight into the frame buffer, one pass.
 #include "frames/frame_sink.h"
 
 #include <cstring>
@@ -54,6 +56,10 @@ HRESULT STDMETHODCALLTYPE FrameSink::SampleCB(double, IMediaSample *) { return S
 // Streaming thread. A dropped sample costs the one load of the busy flag.
 HRESULT STDMETHODCALLTYPE FrameSink::BufferCB(double sample_time, BYTE *buffer, LONG length) {
     if (LoadAcquire(&descriptor_.busy) != 0) return S_OK;
+    if (converting_) {
+        DeliverConverted(sample_time, buffer, length);
+        return S_OK;
+    }
     StoreRelease(&descriptor_.busy, 1);
 
     // A sample without bytes is a frame of length 0: the host never sees a
@@ -80,11 +86,53 @@ HRESULT STDMETHODCALLTYPE FrameSink::BufferCB(double sample_time, BYTE *buffer, 
     return S_OK;
 }
 
+// Streaming thread, armed sink. A sample shorter than its format needs is
+// not read at all and leaves the sink armed for the next one; the length the
+// host sees is always the whole converted frame's.
+void FrameSink::DeliverConverted(double sample_time, const BYTE *buffer, LONG length) {
+    if (buffer == nullptr || length <= 0 || source_bytes_ == 0 || static_cast<size_t>(length) < source_bytes_) return;
+    StoreRelease(&descriptor_.busy, 1);
+    // Only a sink whose format changed after its first frame can hold a
+    // smaller buffer; the host finished with that frame before it armed.
+    if (descriptor_.data != nullptr && capacity_.load(std::memory_order_relaxed) < frame_bytes_) {
+        FreeMemory(descriptor_.data);
+        descriptor_.data = nullptr;
+        capacity_.store(0, std::memory_order_relaxed);
+    }
+    if (descriptor_.data == nullptr) {
+        descriptor_.data = static_cast<unsigned char *>(AllocateMemory(static_cast<size_t>(frame_bytes_)));
+        capacity_.store(descriptor_.data != nullptr ? frame_bytes_ : 0, std::memory_order_relaxed);
+    }
+    descriptor_.sample_time = sample_time;
+    descriptor_.length = frame_bytes_;
+    if (descriptor_.data != nullptr) {
+        ConvertFrameToRgb24(format_, buffer, static_cast<size_t>(length), source_width_, source_height_,
+                            descriptor_.data, static_cast<size_t>(frame_bytes_));
+    }
+    PostMessageA(host_window_, KOVIC_MSG_FRAME, reinterpret_cast<WPARAM>(&descriptor_), 0);
+}
+
 void FrameSink::Arm() { StoreRelease(&descriptor_.busy, 0); }
 
-void FrameSink::SetFrameSize(int32_t width, int32_t height) {
+void FrameSink::SetFrameFormat(FrameFormat format, int32_t width, int32_t height) {
+    format_ = format;
+    source_width_ = width;
+    source_height_ = height;
+    converting_ = format != FrameFormat::kUnknown && format != FrameFormat::kRgb24;
     descriptor_.width = width;
     descriptor_.height = height;
+    source_bytes_ = 0;
+    frame_bytes_ = 0;
+    if (!converting_) return;
+    // Converted frames are bottom-up whatever the source's row order.
+    const int32_t rows = height == INT32_MIN ? 0 : (height < 0 ? -height : height);
+    descriptor_.height = rows;
+    const size_t source_bytes = SourceFrameBytes(format, width, rows == 0 ? 0 : height);
+    const uint64_t frame_bytes = static_cast<uint64_t>(Rgb24RowBytes(width)) * static_cast<uint64_t>(rows);
+    // A size no frame can have delivers nothing.
+    if (source_bytes == 0 || frame_bytes == 0 || frame_bytes > INT32_MAX) return;
+    source_bytes_ = source_bytes;
+    frame_bytes_ = static_cast<int32_t>(frame_bytes);
 }
 
 }  // namespace kovic

@@ -1,13 +1,14 @@
 // FrameSink: a session's sample-grabber callback. BufferCB runs on the
-// framework's streaming thread and takes no lock; Arm and the frame size are
-// touched on the host's thread. The busy flag in the embedded descriptor is the
-// handshake between the two. Valid until ReleaseGraph deletes it, which happens
+// framework's streaming thread and takes no lock; Arm and the frame format are
+// touched on the host's thread (the format before the graph runs). The busy
+// flag in the embedded descriptor is the handshake between the two. Valid until ReleaseGraph deletes it, which happens
 // only after the grabber that calls it has been released.
 #pragma once
 
 #include <atomic>
 #include <memory>
 
+#include "frames/frame_to_rgb24.h"
 #include "kovic.h"
 #include "platform/platform.h"
 
@@ -37,8 +38,13 @@ public:
 
     // Wants one more frame: clears the busy flag.
     void Arm();
-    // Written once per build, before the graph runs.
-    void SetFrameSize(int32_t width, int32_t height);
+    // Written once per build, before the graph runs: the connected format and
+    // its size as the format block stores it. RGB24 (and a sink never told,
+    // or told kUnknown) copies each delivered sample as it is, the height's
+    // sign kept. The other formats are converted into bottom-up RGB24 frames
+    // of Rgb24RowBytes(width) * |height| bytes, described with a positive
+    // height; a sample too short for its format is not delivered.
+    void SetFrameFormat(FrameFormat format, int32_t width, int32_t height);
     FrameDescriptor *descriptor() { return &descriptor_; }
     const FrameDescriptor *descriptor() const { return &descriptor_; }
     // Bytes the frame buffer holds (0 before the first frame).
@@ -49,8 +55,18 @@ private:
     FrameSink(HWND host_window, LibraryModule module);
     ~FrameSink();
 
+    // The converted path of BufferCB, for any format but RGB24.
+    void DeliverConverted(double sample_time, const BYTE *buffer, LONG length);
+
     HWND host_window_;
     FrameDescriptor descriptor_;
+    // Fixed before the graph runs; read on the streaming thread.
+    FrameFormat format_ = FrameFormat::kUnknown;
+    bool converting_ = false;
+    int32_t source_width_ = 0;
+    int32_t source_height_ = 0;  // as the format block stores it
+    size_t source_bytes_ = 0;    // a sample shorter than this is not delivered
+    int32_t frame_bytes_ = 0;    // the converted frame: padded RGB24 row * rows
     // Bytes the frame buffer holds: fixed by the first frame, grown by a longer one.
     // Written on the streaming thread, read by the host's snapshot check.
     std::atomic<int32_t> capacity_{0};

@@ -16,8 +16,9 @@
 
 namespace kovic {
 
-// What format negotiation applied to the device.
-enum class AppliedFormat { kNothing, kRgb24, kI420 };
+// What format negotiation applied to the device: RGB24, I420, another format
+// the library can deliver, or nothing.
+enum class AppliedFormat { kNothing, kRgb24, kI420, kOther };
 // Which size of the current format a query asks for.
 enum class FormatDimension { kWidth, kHeight };
 
@@ -42,12 +43,19 @@ public:
     int AddCaptureFilters(int32_t device_index);
 
     // --- Format negotiation (format_negotiation.cpp) ---
-    // Finds the capture pin's stream configuration and applies the requested
-    // size when both are greater than 0: RGB24 first, then I420.
+    // Finds the capture pin's stream configuration (by capture category for
+    // interleaved, then video streams, else on the source's first output pin)
+    // and applies the requested size when both are greater than 0: RGB24
+    // first, then I420, then the deliverable format of that size with the
+    // highest frame rate (RankCapability, PreferCapability).
     AppliedFormat FindStreamConfig(GraphOwner &owner, int32_t requested_width, int32_t requested_height);
     // 1 when a capability of that size and subtype was found and set.
     int ApplyCaptureFormat(REFGUID subtype, int32_t width, int32_t height);
-    // 1 when the device offers width by |height| in any subtype, else 0.
+    // 1 when a deliverable capability of that size was found and the best
+    // of them set.
+    int ApplyDeliverableFormat(int32_t width, int32_t height);
+    // 1 when the device offers width by |height| in a format the library can
+    // deliver (so that a request of that size applies it), else 0.
     int HasCaptureFormat(int32_t width, int32_t height) const;
     // The current format's width, or its absolute height; 0 when unknown.
     int32_t ReadCurrentFormat(FormatDimension dimension) const;
@@ -85,9 +93,19 @@ public:
 private:
     friend class CaptureGraphTestPeer;  // tests put objects in place by hand
 
-    // Steps 6 to 14 of the connection: the grabber's settings, the sink and
-    // its registration, the frame size.
-    int SetUpGrabber(HWND host_window);
+    // The source's first output pin's own IAMStreamConfig, into stream_config_.
+    bool StreamConfigFromFirstOutputPin();
+    // The media type the grabber is told to want before its input connects:
+    // the device's current subtype when the library reads it, else RGB24.
+    AM_MEDIA_TYPE GrabberMediaType() const;
+    // The grabber's settings after its input connected: one-shot off,
+    // buffering on, the sink made (when there is none) and registered.
+    int SetUpGrabber(ISampleGrabber *grabber, HWND host_window);
+    // The grabber's output to the renderer, in exactly the type its input
+    // connected with.
+    int ConnectGrabberToRenderer(ISampleGrabber *grabber);
+    // The whole chain connected: the frame format and size the sink gets.
+    int ReadConnectedFormat(ISampleGrabber *grabber);
     // Disconnects and removes every filter that receives data from `filter`.
     void RemoveDownstream(IBaseFilter *filter);
     // Puts `sink` in the place of the sink held, under the handover lock, and

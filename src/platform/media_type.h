@@ -21,6 +21,11 @@ public:
     ~MediaTypePtr() { DeleteMediaType(p_); }
     AM_MEDIA_TYPE *Get() const { return p_; }
     AM_MEDIA_TYPE *operator->() const { return p_; }
+    void Swap(MediaTypePtr &other) {
+        AM_MEDIA_TYPE *p = p_;
+        p_ = other.p_;
+        other.p_ = p;
+    }
     AM_MEDIA_TYPE **ReleaseAndGetAddressOf() {
         DeleteMediaType(p_);
         p_ = nullptr;

@@ -400,6 +400,72 @@ TEST_F(GraphObjectsContract, ConnectionRules) {
     EXPECT_EQ(ReleaseLast(source), 0u);
 }
 
+// A grabber whose input is connected and whose type is then changed: the
+// graph's Connect of its output offers the source's types that the grabber's
+// type admits and reconnects the input in the first of them, so the frames
+// change format and size after the input's type was read. ConnectDirect in
+// exactly the input's type leaves the input as it was.
+TEST_F(GraphObjectsContract, TheGrabberReconnectsItsInputUnlessConnectedDirectly) {
+    auto graph = Create<IGraphBuilder>(CLSID_FilterGraph, IID_IGraphBuilder);
+    ComPtr<IBaseFilter> source = BindCamera(kMainCamera);
+    auto grabber = Create<IBaseFilter>(CLSID_SampleGrabber, IID_IBaseFilter);
+    auto renderer = Create<IBaseFilter>(CLSID_NullRenderer, IID_IBaseFilter);
+    ASSERT_TRUE(graph && source && grabber && renderer);
+    ComPtr<ISampleGrabber> control;
+    ASSERT_EQ(grabber->QueryInterface(IID_ISampleGrabber, control.ReleaseAndGetVoidAddressOf()), S_OK);
+    for (IBaseFilter *f : {source.Get(), grabber.Get(), renderer.Get()}) ASSERT_EQ(graph->AddFilter(f, nullptr), S_OK);
+    ComPtr<IPin> source_out = PinAt(source.Get(), 0), grabber_in = PinAt(grabber.Get(), 0);
+    ComPtr<IPin> grabber_out = PinAt(grabber.Get(), 1), renderer_in = PinAt(renderer.Get(), 0);
+    auto connected = [&](AM_MEDIA_TYPE *type) {
+        std::memset(type, 0, sizeof(*type));
+        EXPECT_EQ(control->GetConnectedMediaType(type), S_OK);
+    };
+    AM_MEDIA_TYPE wanted;
+    std::memset(&wanted, 0, sizeof(wanted));
+    wanted.majortype = MEDIATYPE_Video;
+    AM_MEDIA_TYPE type;
+
+    // Connected in the camera's current format (RGB24 320x240), then told to
+    // want I420: the output's connection moves the input to the camera's
+    // first I420 type.
+    ASSERT_EQ(graph->Connect(source_out.Get(), grabber_in.Get()), S_OK);
+    wanted.subtype = MEDIASUBTYPE_I420;
+    ASSERT_EQ(control->SetMediaType(&wanted), S_OK);
+    ASSERT_EQ(graph->Connect(grabber_out.Get(), renderer_in.Get()), S_OK);
+    connected(&type);
+    EXPECT_TRUE(IsEqualGUID(type.subtype, MEDIASUBTYPE_I420));
+    EXPECT_EQ(VideoInfo(type).bmiHeader.biWidth, 320);
+    kovic::FreeMediaType(type);
+    for (IPin *pin : {grabber_out.Get(), renderer_in.Get(), grabber_in.Get(), source_out.Get()}) {
+        ASSERT_EQ(graph->Disconnect(pin), S_OK);
+    }
+
+    // Told RGB24 before the input connects, and the output connected directly
+    // in the input's type: RGB24 320x240 throughout.
+    wanted.subtype = MEDIASUBTYPE_RGB24;
+    ASSERT_EQ(control->SetMediaType(&wanted), S_OK);
+    ASSERT_EQ(graph->Connect(source_out.Get(), grabber_in.Get()), S_OK);
+    AM_MEDIA_TYPE input;
+    connected(&input);
+    ASSERT_EQ(graph->ConnectDirect(grabber_out.Get(), renderer_in.Get(), &input), S_OK);
+    connected(&type);
+    EXPECT_TRUE(IsEqualGUID(type.subtype, MEDIASUBTYPE_RGB24));
+    EXPECT_EQ(VideoInfo(type).bmiHeader.biWidth, 320);
+    EXPECT_EQ(VideoInfo(type).bmiHeader.biHeight, 240);
+    kovic::FreeMediaType(type);
+    kovic::FreeMediaType(input);
+
+    control.Reset();
+    source_out.Reset();
+    grabber_in.Reset();
+    grabber_out.Reset();
+    renderer_in.Reset();
+    EXPECT_EQ(ReleaseLast(graph), 0u);
+    EXPECT_EQ(ReleaseLast(renderer), 0u);
+    EXPECT_EQ(ReleaseLast(grabber), 0u);
+    EXPECT_EQ(ReleaseLast(source), 0u);
+}
+
 // The grabber holds its callback from SetCallback until it is replaced or the
 // grabber goes, and calls it on the streaming thread with each sample's bytes
 // and its start time in seconds. A running graph changes no connection.

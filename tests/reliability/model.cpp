@@ -4,6 +4,7 @@
 // formats, pin connections, files, windows) worked out from the device
 // descriptions. One thread; no state outside the Model value.
 #include "model.h"
+#include "reference_rgb24.h"
 
 #include "reference_bitmap.h"
 #include "streaming.h"
@@ -29,7 +30,27 @@ HRESULT Completed(HRESULT injected, HRESULT natural) {
 
 int32_t Magnitude(int32_t v) { return v < 0 ? static_cast<int32_t>(0u - static_cast<uint32_t>(v)) : v; }
 
-bool HasSize(const emu::SimulatedFormat &f) { return f.format_bytes >= static_cast<uint32_t>(kSizeFieldsEnd); }
+// A FORMAT_VideoInfo2 block holds it within its first 84.
+bool HasSize(const emu::SimulatedFormat &f) {
+    const uint32_t end = IsEqualGUID(f.format_type, FORMAT_VideoInfo2) ? 84u : static_cast<uint32_t>(kSizeFieldsEnd);
+    return f.format_bytes >= end;
+}
+
+// Formats whose frames reach the host: those the library reads (RGB24 as it
+// is, the others converted) and MJPG, which the system's decoder turns into
+// RGB24 ahead of the grabber.
+bool Deliverable(const GUID &subtype) {
+    return LayoutOfSubtype(subtype) != SourceLayout::kNone || IsEqualGUID(subtype, MEDIASUBTYPE_MJPG);
+}
+
+// The time between frames a capability tells (its AvgTimePerFrame, else the
+// capability block's MinFrameInterval); INT64_MAX for none.
+int64_t FrameInterval(const emu::SimulatedFormat &f, const emu::SimulatedDevice &d) {
+    const double fps = f.frames_per_second > 0 ? f.frames_per_second : d.frames_per_second;
+    if (!(fps > 0) || (f.format_bytes < 48 && d.stream_caps_bytes < 112)) return INT64_MAX;
+    const int64_t interval = static_cast<int64_t>(10000000.0 / fps);
+    return interval > 0 ? interval : INT64_MAX;
+}
 
 bool HasCapturePin(const emu::SimulatedDevice &d) {
     return std::find(d.output_pins.begin(), d.output_pins.end(), emu::SourcePin::kCapture) != d.output_pins.end();
@@ -511,12 +532,21 @@ int Model::ConnectCaptureChain(SessionModel &s) {
     if (!source_out.valid()) return KOVIC_E_SOURCE_NO_OUTPUT_PIN;
     PinRef grabber_in = GetPin(g, kGrabberFilter, PINDIR_INPUT, 0);
     if (!grabber_in.valid()) return KOVIC_E_GRABBER_NO_INPUT_PIN;
+    if (FAILED(Check(Call::QueryInterface, &IID_ISampleGrabber))) return KOVIC_E_GRABBER_INTERFACE;
+    // The grabber wants the device's current subtype when the library reads
+    // it, RGB24 otherwise (and when the current format cannot be had).
+    GUID wanted = MEDIASUBTYPE_RGB24;
+    if (g.stream_config) {
+        HRESULT hr = Check(Call::GetFormat);
+        if (!FAILED(hr)) hr = Completed(hr, NewMediaTypeCopy(g.current));
+        if (hr == S_OK && LayoutOfSubtype(g.current.subtype) != SourceLayout::kNone) wanted = g.current.subtype;
+    }
+    if (FAILED(Check(Call::GrabberSetMediaType))) return KOVIC_E_GRABBER_MEDIA_TYPE;
+    g.grabber_subtype = wanted;
     HRESULT hr = Check(Call::GraphConnect);
     if (!FAILED(hr)) hr = Completed(hr, Connect(g, source_out, grabber_in));
     if (FAILED(hr)) return KOVIC_E_CONNECT_SOURCE_GRABBER;
 
-    if (FAILED(Check(Call::QueryInterface, &IID_ISampleGrabber))) return KOVIC_E_GRABBER_INTERFACE;
-    if (FAILED(Check(Call::GrabberSetMediaType))) return KOVIC_E_GRABBER_MEDIA_TYPE;
     if (FAILED(Check(Call::GrabberSetOneShot))) return KOVIC_E_GRABBER_ONE_SHOT;
     if (FAILED(Check(Call::GrabberSetBufferSamples))) return KOVIC_E_GRABBER_BUFFERING;
     if (!s.sink) {
@@ -528,28 +558,58 @@ int Model::ConnectCaptureChain(SessionModel &s) {
         s.sink = sink;
     }
     if (FAILED(Check(Call::GrabberSetCallback))) return KOVIC_E_REGISTER_SINK;
-    hr = Check(Call::GrabberGetConnectedMediaType);
-    const PinRef grabber_peer = g.peer[kGrabberFilter][0];
-    if (!FAILED(hr)) {
-        HRESULT natural = VFW_E_NOT_CONNECTED;
-        if (grabber_peer.valid()) {
-            natural = S_OK;
-            if (g.connected.format_bytes > 0 && FAILED(Check(Call::CoTaskMemAlloc))) natural = E_OUTOFMEMORY;
+    auto connected_type = [&]() {
+        HRESULT result = Check(Call::GrabberGetConnectedMediaType);
+        if (!FAILED(result)) {
+            HRESULT natural = VFW_E_NOT_CONNECTED;
+            if (g.peer[kGrabberFilter][0].valid()) {
+                natural = S_OK;
+                if (g.connected.format_bytes > 0 && FAILED(Check(Call::CoTaskMemAlloc))) natural = E_OUTOFMEMORY;
+            }
+            result = Completed(result, natural);
         }
-        hr = Completed(hr, natural);
-    }
-    if (FAILED(hr)) return KOVIC_E_CONNECTED_MEDIA_TYPE;
-    // A block too short for the size fields gives no size.
-    s.sink->width = HasSize(g.connected) ? g.connected.width : 0;
-    s.sink->height = HasSize(g.connected) ? g.connected.height : 0;
-
+        return !FAILED(result);
+    };
+    // The input's type, for the renderer's connection in exactly that type.
+    if (!connected_type()) return KOVIC_E_CONNECTED_MEDIA_TYPE;
     PinRef grabber_out = GetPin(g, kGrabberFilter, PINDIR_OUTPUT, 0);
     if (!grabber_out.valid()) return KOVIC_E_GRABBER_NO_OUTPUT_PIN;
     PinRef renderer_in = GetPin(g, kRendererFilter, PINDIR_INPUT, 0);
     if (!renderer_in.valid()) return KOVIC_E_RENDERER_NO_INPUT_PIN;
-    hr = Check(Call::GraphConnect);
-    if (!FAILED(hr)) hr = Completed(hr, Connect(g, grabber_out, renderer_in));
+    hr = Check(Call::GraphConnectDirect);
+    if (!FAILED(hr)) {
+        // Both pins are fresh and in the stopped graph, the grabber's input is
+        // connected, and the type is the one the output passes on.
+        g.peer[kGrabberFilter][static_cast<size_t>(grabber_out.pin)] = renderer_in;
+        g.peer[kRendererFilter][static_cast<size_t>(renderer_in.pin)] = grabber_out;
+    }
     if (FAILED(hr)) return KOVIC_E_CONNECT_GRABBER_RENDERER;
+    // The frame format, once the whole chain is connected.
+    if (!connected_type()) return KOVIC_E_CONNECTED_MEDIA_TYPE;
+    SinkModel &k = *s.sink;
+    // A block too short for the size fields gives no size.
+    const int32_t width = HasSize(g.connected) ? g.connected.width : 0;
+    const int32_t height = HasSize(g.connected) ? g.connected.height : 0;
+    const SourceLayout layout = LayoutOfSubtype(g.connected.subtype);
+    k.width = width;
+    k.height = height;
+    k.converting = layout != SourceLayout::kNone && layout != SourceLayout::kRgb24;
+    k.subtype = g.connected.subtype;
+    k.source_width = width;
+    k.source_height = height;
+    k.source_bytes = 0;
+    k.frame_bytes = 0;
+    if (k.converting) {
+        // Converted frames are bottom-up: a positive height.
+        const int64_t rows = height == INT32_MIN ? 0 : (height < 0 ? -static_cast<int64_t>(height) : height);
+        k.height = static_cast<int32_t>(rows);
+        const uint64_t source = SourceBytes(layout, width, static_cast<int32_t>(rows) == 0 ? 0 : height);
+        const uint64_t frame = width > 0 ? ((static_cast<uint64_t>(width) * 3 + 3) & ~uint64_t{3}) * rows : 0;
+        if (source > 0 && source <= INT32_MAX && frame > 0 && frame <= INT32_MAX) {
+            k.source_bytes = source;
+            k.frame_bytes = static_cast<int32_t>(frame);
+        }
+    }
     return KOVIC_OK;
 }
 
@@ -561,11 +621,21 @@ void Model::FindStreamConfig(SessionModel &s) {
     HRESULT hr = S_OK;
     auto request = [&](const GUID &type, bool answers) {
         hr = Check(Call::FindInterface, &type);
-        if (!FAILED(hr)) hr = Completed(hr, (answers && HasCapturePin(g.device)) ? S_OK : E_NOINTERFACE);
+        const bool found = answers && HasCapturePin(g.device) && g.device.pins_report_category &&
+                           g.device.has_stream_config;
+        if (!FAILED(hr)) hr = Completed(hr, found ? S_OK : E_NOINTERFACE);
         return hr == S_OK;  // exact success only
     };
     g.stream_config = request(MEDIATYPE_Interleaved, g.device.stream_config_for_interleaved) ||
                       request(MEDIATYPE_Video, g.device.stream_config_for_video);
+    if (!g.stream_config) {
+        // Neither lookup: the source's first output pin is asked directly.
+        PinRef pin = GetPin(g, kSourceFilter, PINDIR_OUTPUT, 0);
+        if (pin.valid()) {
+            HRESULT q = Check(Call::QueryInterface, &IID_IAMStreamConfig);
+            g.stream_config = !FAILED(q) && g.device.has_stream_config;
+        }
+    }
     if (!g.stream_config) {
         char text[80];
         std::snprintf(text, sizeof(text), "Error %x: Cannot find VCapture:IAMStreamConfig", static_cast<unsigned>(hr));
@@ -573,7 +643,9 @@ void Model::FindStreamConfig(SessionModel &s) {
         return;
     }
     if (s.requested_width > 0 && s.requested_height > 0) {
-        if (!ApplyCaptureFormat(s, MEDIASUBTYPE_RGB24)) ApplyCaptureFormat(s, MEDIASUBTYPE_I420);
+        if (!ApplyCaptureFormat(s, MEDIASUBTYPE_RGB24) && !ApplyCaptureFormat(s, MEDIASUBTYPE_I420)) {
+            ApplyDeliverableFormat(s);
+        }
     }
 }
 
@@ -606,6 +678,37 @@ bool Model::ApplyCaptureFormat(SessionModel &s, const GUID &subtype) {
     return false;
 }
 
+// Every capability of the requested size is looked at; the deliverable one
+// with the shortest frame interval wins, at equal intervals one that is not
+// compressed, and otherwise the first.
+bool Model::ApplyDeliverableFormat(SessionModel &s) {
+    GraphModel &g = s.graph;
+    if (FAILED(Check(Call::GetNumberOfCapabilities))) return false;
+    int best = -1;
+    for (size_t i = 0; i < g.device.capabilities.size(); ++i) {
+        if (FAILED(GetStreamCaps(g, i))) continue;
+        const emu::SimulatedFormat &cap = g.device.capabilities[i];
+        if (!HasSize(cap) || cap.width != s.requested_width || Magnitude(cap.height) != s.requested_height ||
+            !Deliverable(cap.subtype)) {
+            continue;
+        }
+        if (best < 0) {
+            best = static_cast<int>(i);
+            continue;
+        }
+        const emu::SimulatedFormat &held = g.device.capabilities[static_cast<size_t>(best)];
+        const int64_t a = FrameInterval(cap, g.device), b = FrameInterval(held, g.device);
+        const bool compressed = IsEqualGUID(cap.subtype, MEDIASUBTYPE_MJPG);
+        const bool held_compressed = IsEqualGUID(held.subtype, MEDIASUBTYPE_MJPG);
+        if (a < b || (a == b && !compressed && held_compressed)) best = static_cast<int>(i);
+    }
+    if (best < 0) return false;
+    if (!FAILED(Check(Call::SetFormat)) && !g.device.set_format_ignored) {
+        g.current = g.device.capabilities[static_cast<size_t>(best)];
+    }
+    return true;
+}
+
 int Model::HasCaptureFormat(SessionModel &s, int width, int height) {
     GraphModel &g = s.graph;
     if (!g.present[kSourceFilter] || !g.stream_config) return 0;
@@ -613,7 +716,7 @@ int Model::HasCaptureFormat(SessionModel &s, int width, int height) {
     for (size_t i = 0; i < g.device.capabilities.size(); ++i) {
         if (FAILED(GetStreamCaps(g, i))) continue;
         const emu::SimulatedFormat &cap = g.device.capabilities[i];
-        if (HasSize(cap) && cap.width == width && Magnitude(cap.height) == height) return 1;
+        if (HasSize(cap) && cap.width == width && Magnitude(cap.height) == height && Deliverable(cap.subtype)) return 1;
     }
     return 0;
 }
@@ -624,7 +727,11 @@ int Model::ReadCurrentFormat(SessionModel &s, bool width) {
     HRESULT hr = Check(Call::GetFormat);
     if (!FAILED(hr)) hr = Completed(hr, NewMediaTypeCopy(g.current));
     if (hr != S_OK) return 0;
-    if (!IsEqualGUID(g.current.format_type, FORMAT_VideoInfo) || !HasSize(g.current)) return 0;
+    const bool video_info = IsEqualGUID(g.current.format_type, FORMAT_VideoInfo) ||
+                            IsEqualGUID(g.current.format_type, FORMAT_VideoInfo2);
+    if (!video_info || !HasSize(g.current)) {
+        return 0;
+    }
     return width ? g.current.width : Magnitude(g.current.height);
 }
 
@@ -660,11 +767,15 @@ bool Model::ConnectDirect(GraphModel &g, PinRef out, PinRef in, const emu::Simul
         }
     }
     // Whether the input takes the type (every device gives video): the
-    // converter wants a usable size; the grabber (no type set yet) and the renderer take any.
+    // converter wants a usable size; the grabber its wanted subtype; the renderer takes any.
     if (in.filter == kConverterFilter) {
         if (!HasSize(offered) || offered.width <= 0 || offered.height == 0 || offered.height == INT32_MIN) {
             return false;
         }
+    }
+    if (in.filter == kGrabberFilter && !IsEqualGUID(g.grabber_subtype, GUID_NULL) &&
+        !IsEqualGUID(g.grabber_subtype, offered.subtype)) {
+        return false;
     }
     g.peer[out.filter][static_cast<size_t>(out.pin)] = in;
     g.peer[in.filter][static_cast<size_t>(in.pin)] = out;
@@ -850,6 +961,25 @@ Outcome Model::DeliverSample(int slot, int64_t start_100ns, const std::vector<ui
 void Model::BufferCallback(SessionModel &s, int64_t start_100ns, const std::vector<uint8_t> &frame, bool known) {
     if (frame.empty() || !s.sink || !s.sink->armed) return;  // no bytes, or dropped
     SinkModel &k = *s.sink;
+    if (k.converting) {
+        // A sample too short for its format is not taken: the sink stays armed.
+        if (k.source_bytes == 0 || frame.size() < k.source_bytes) return;
+        k.armed = false;
+        if (!k.has_buffer && !FAILED(Check(Call::LibraryAlloc))) {
+            k.has_buffer = true;
+            k.capacity = k.frame_bytes;
+            k.content.assign(static_cast<size_t>(k.frame_bytes), 0);
+            k.buffer_generation = ++next_buffer_;
+        }
+        k.sample_time = static_cast<double>(start_100ns) * 1e-7;
+        k.length = k.frame_bytes;
+        k.content_known = known;
+        if (k.has_buffer) {
+            k.content = ConvertedFrame(LayoutOfSubtype(k.subtype), k.source_width, k.source_height, frame);
+        }
+        PostFrame(s);
+        return;
+    }
     k.armed = false;
     const int32_t bytes = static_cast<int32_t>(frame.size());
     if (k.has_buffer && bytes > k.capacity) {

@@ -89,6 +89,14 @@ struct SinkModel {
     double sample_time = 0.0;
     std::vector<uint8_t> content;  // the buffer's bytes (capacity of them)
     bool content_known = true;     // false after a streamed frame whose picture is not known
+    // A connected format other than RGB24 that the library reads: each frame
+    // is converted into RGB24 of frame_bytes; shorter samples are not taken.
+    bool converting = false;
+    GUID subtype = GUID_NULL;
+    int32_t source_width = 0;
+    int32_t source_height = 0;
+    uint64_t source_bytes = 0;
+    int32_t frame_bytes = 0;
 };
 
 // The filters of one session's graph and the connections between their pins.
@@ -115,6 +123,7 @@ struct GraphModel {
     bool streams = false;           // it makes its own frames while running
     emu::SimulatedFormat current;   // the source's current format
     emu::SimulatedFormat connected; // the type the grabber's input was connected with
+    GUID grabber_subtype = GUID_NULL;  // the subtype the grabber was told to want
 };
 
 struct SessionModel {
@@ -232,6 +241,7 @@ private:
     int ConnectCaptureChain(SessionModel &s);
     void FindStreamConfig(SessionModel &s);
     bool ApplyCaptureFormat(SessionModel &s, const GUID &subtype);
+    bool ApplyDeliverableFormat(SessionModel &s);
     HRESULT GetStreamCaps(const GraphModel &g, size_t index);
     HRESULT NewMediaTypeCopy(const emu::SimulatedFormat &format);
     int HasCaptureFormat(SessionModel &s, int width, int height);

@@ -169,6 +169,33 @@ std::vector<emu::SimulatedDevice> DeviceTemplates() {
                         Format(MEDIASUBTYPE_RGB24, 6, 4)};
     odd.current_format = Format(MEDIASUBTYPE_RGB24, 10, 6);
     t.push_back(odd);  // 9: rows padded to whole words
+
+    emu::SimulatedDevice formats;
+    formats.friendly_name = L"Every Format";
+    formats.capabilities = {Format(MEDIASUBTYPE_NV12, 16, 12), Format(MEDIASUBTYPE_UYVY, 16, 12),
+                            Format(MEDIASUBTYPE_YUY2, 16, 12), Format(MEDIASUBTYPE_YV12, 10, 6),
+                            Format(MEDIASUBTYPE_RGB32, 12, -8), emu::VideoInfo2Format(MEDIASUBTYPE_MJPG, 24, 18),
+                            Format(MEDIASUBTYPE_IYUV, 8, 6)};
+    formats.capabilities[2].frames_per_second = 60;  // the fastest of the three of 16 by 12
+    formats.current_format = Format(MEDIASUBTYPE_NV12, 16, 12);
+    t.push_back(formats);  // 10: converted formats, chosen by frame rate
+
+    emu::SimulatedDevice uncategorised;
+    uncategorised.friendly_name = L"No Category";
+    uncategorised.pins_report_category = false;
+    uncategorised.capabilities = {Format(MEDIASUBTYPE_YUY2, 16, 12), Format(MEDIASUBTYPE_UYVY, 10, 6),
+                                  Format(MEDIASUBTYPE_RGB32, 10, 6), emu::VideoInfo2Format(MEDIASUBTYPE_NV12, 8, 6)};
+    uncategorised.current_format = Format(MEDIASUBTYPE_YUY2, 16, 12);
+    t.push_back(uncategorised);  // 11: its stream configuration found on the pin
+
+    emu::SimulatedDevice mjpeg;
+    mjpeg.friendly_name = L"Compressed";
+    mjpeg.capabilities = {Format(MEDIASUBTYPE_MJPG, 16, 12), Format(MEDIASUBTYPE_NV12, 32, 24),
+                          Format(MEDIASUBTYPE_MJPG, 32, 24)};
+    mjpeg.capabilities[1].frames_per_second = 15;
+    mjpeg.current_format = Format(MEDIASUBTYPE_MJPG, 16, 12);
+    mjpeg.connect_route = emu::ConnectRoute::kThroughConverter;
+    t.push_back(mjpeg);  // 12: a format only the graph's converter delivers
     return t;
 }
 

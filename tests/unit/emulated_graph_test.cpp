@@ -2,6 +2,7 @@
 // (tests/contract/): the names it gives filters, the converting filter its
 // Connect places, samples pushed through the chain by hand, one-shot mode and
 // runs made to fail.
+#include <cstring>
 #include <vector>
 
 #include "platform/com_ptr.h"
@@ -102,6 +103,86 @@ TEST_F(EmulatedGraphTest, FilterNamesAndAFailedRun) {
     control.Reset();
     EXPECT_EQ(graph.Detach()->Release(), 0u);
     EXPECT_EQ(other.Detach()->Release(), 0u);
+    EXPECT_EQ(renderer.Detach()->Release(), 0u);
+    EXPECT_EQ(grabber.Detach()->Release(), 0u);
+    EXPECT_EQ(source.Detach()->Release(), 0u);
+}
+
+// The grabber's output offers what the source enumerates (the current format
+// first, then the other capabilities until a format is set), filtered by the
+// grabber's type. Connected by the graph's Connect in a type other than its
+// input's, it reconnects the input in that type, as Wine's grabber does: a
+// type set after the input connected, or a source that lists another size
+// first, changes the frames after the size was read. ConnectDirect in the
+// input's own type leaves the input as it is.
+TEST_F(EmulatedGraphTest, TheGrabbersOutputReconnectsItsInput) {
+    emu::SimulatedDevice mixed = Named(L"Mixed");
+    mixed.capabilities = {{MEDIASUBTYPE_YUY2, 640, 480}, {MEDIASUBTYPE_RGB24, 320, 240}};
+    mixed.current_format = {MEDIASUBTYPE_YUY2, 640, 480};
+    emu::RegisterDevice(mixed);
+    auto graph = Create<IGraphBuilder>(CLSID_FilterGraph, IID_IGraphBuilder);
+    ComPtr<IBaseFilter> source = BindDevice(0);
+    auto grabber = Create<IBaseFilter>(CLSID_SampleGrabber, IID_IBaseFilter);
+    auto renderer = Create<IBaseFilter>(CLSID_NullRenderer, IID_IBaseFilter);
+    ComPtr<ISampleGrabber> control;
+    ASSERT_EQ(grabber->QueryInterface(IID_ISampleGrabber, control.ReleaseAndGetVoidAddressOf()), S_OK);
+    for (IBaseFilter *f : {source.Get(), grabber.Get(), renderer.Get()}) ASSERT_EQ(graph->AddFilter(f, nullptr), S_OK);
+    ComPtr<IPin> source_out = PinAt(source.Get(), 0), grabber_in = PinAt(grabber.Get(), 0);
+    ComPtr<IPin> grabber_out = PinAt(grabber.Get(), 1), renderer_in = PinAt(renderer.Get(), 0);
+    auto connected_size = [&](GUID *subtype) {
+        AM_MEDIA_TYPE type;
+        std::memset(&type, 0, sizeof(type));
+        EXPECT_EQ(control->GetConnectedMediaType(&type), S_OK);
+        const int32_t width = reinterpret_cast<const VIDEOINFOHEADER *>(type.pbFormat)->bmiHeader.biWidth;
+        *subtype = type.subtype;
+        kovic::FreeMediaType(type);
+        return width;
+    };
+
+    // The fault: connected in YUY2 640x480, then told RGB24.
+    ASSERT_EQ(graph->Connect(source_out.Get(), grabber_in.Get()), S_OK);
+    GUID subtype;
+    EXPECT_EQ(connected_size(&subtype), 640);
+    AM_MEDIA_TYPE rgb;
+    std::memset(&rgb, 0, sizeof(rgb));
+    rgb.majortype = MEDIATYPE_Video;
+    rgb.subtype = MEDIASUBTYPE_RGB24;
+    ASSERT_EQ(control->SetMediaType(&rgb), S_OK);
+    ASSERT_EQ(graph->Connect(grabber_out.Get(), renderer_in.Get()), S_OK);
+    EXPECT_EQ(connected_size(&subtype), 320) << "the input was reconnected in the output's type";
+    EXPECT_TRUE(IsEqualGUID(subtype, MEDIASUBTYPE_RGB24));
+    for (IPin *pin : {grabber_out.Get(), renderer_in.Get(), grabber_in.Get(), source_out.Get()}) {
+        ASSERT_EQ(graph->Disconnect(pin), S_OK);
+    }
+
+    // Connected directly in the input's own type, nothing moves.
+    rgb.subtype = MEDIASUBTYPE_YUY2;
+    ASSERT_EQ(control->SetMediaType(&rgb), S_OK);
+    ASSERT_EQ(graph->Connect(source_out.Get(), grabber_in.Get()), S_OK);
+    AM_MEDIA_TYPE input;
+    std::memset(&input, 0, sizeof(input));
+    ASSERT_EQ(control->GetConnectedMediaType(&input), S_OK);
+    // Output first, both in the graph, not yet connected, in a type the output passes on.
+    EXPECT_EQ(graph->ConnectDirect(renderer_in.Get(), grabber_out.Get(), &input), VFW_E_INVALID_DIRECTION);
+    AM_MEDIA_TYPE wrong = input;
+    wrong.subtype = MEDIASUBTYPE_NV12;
+    EXPECT_EQ(graph->ConnectDirect(grabber_out.Get(), renderer_in.Get(), &wrong), VFW_E_TYPE_NOT_ACCEPTED);
+    emu::FailCall(emu::Call::GraphConnectDirect, E_FAIL);
+    EXPECT_EQ(graph->ConnectDirect(grabber_out.Get(), renderer_in.Get(), &input), E_FAIL);
+    emu::ClearFaults();
+    ASSERT_EQ(graph->ConnectDirect(grabber_out.Get(), renderer_in.Get(), &input), S_OK);
+    EXPECT_EQ(graph->ConnectDirect(grabber_out.Get(), renderer_in.Get(), &input), VFW_E_ALREADY_CONNECTED);
+    kovic::FreeMediaType(input);
+    EXPECT_EQ(connected_size(&subtype), 640);
+    EXPECT_TRUE(IsEqualGUID(subtype, MEDIASUBTYPE_YUY2));
+    EXPECT_EQ(emu::FilterNames(graph.Get()).size(), 3u) << "no converter on a direct connection";
+
+    control.Reset();
+    source_out.Reset();
+    grabber_in.Reset();
+    grabber_out.Reset();
+    renderer_in.Reset();
+    EXPECT_EQ(graph.Detach()->Release(), 0u);
     EXPECT_EQ(renderer.Detach()->Release(), 0u);
     EXPECT_EQ(grabber.Detach()->Release(), 0u);
     EXPECT_EQ(source.Detach()->Release(), 0u);

@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "frames/frame_sink.h"
+#include "frames/frame_to_rgb24.h"
+#include "platform/emulated/host_api.h"
 #include "session/capture_session.h"
 #include "session/live_sessions.h"
 #include "support/emulated_fixture.h"
@@ -152,6 +154,97 @@ TEST_F(FrameSinkTest, AFailedPostLeavesTheSinkWaiting) {
     EXPECT_EQ(orphan->descriptor()->busy, 1u);
 }
 
+// A sink told a format it converts: the descriptor describes the RGB24 frame
+// it will deliver (positive height, padded rows); each delivered frame is
+// converted whole into a buffer allocated once of exactly that size; a sample
+// shorter than the format needs is not read and leaves the sink armed; a
+// longer one is converted from its start.
+TEST_F(FrameSinkTest, AConvertingSinkDeliversWholeRgb24Frames) {
+    RecordingWindow window;
+    FrameSink *sink = MakeSink(window.handle());
+    sink->SetFrameFormat(kovic::FrameFormat::kYuy2, 5, -3);  // top-down, odd width: 9-byte rows padded to 16
+    FrameDescriptor *d = sink->descriptor();
+    EXPECT_EQ(d->width, 5);
+    EXPECT_EQ(d->height, 3);
+    const size_t source_bytes = 3 * 12;  // three pixel pairs a row, the last one half used
+    ASSERT_EQ(kovic::SourceFrameBytes(kovic::FrameFormat::kYuy2, 5, -3), source_bytes);
+    std::vector<BYTE> sample(source_bytes + 8);
+    for (size_t i = 0; i < sample.size(); ++i) sample[i] = static_cast<BYTE>(16 + i * 5);
+    std::vector<uint8_t> expected(16 * 3);
+    ASSERT_TRUE(kovic::ConvertFrameToRgb24(kovic::FrameFormat::kYuy2, sample.data(), source_bytes, 5, -3,
+                                           expected.data(), expected.size()));
+
+    sink->Arm();
+    EXPECT_EQ(sink->BufferCB(0.25, sample.data(), static_cast<LONG>(source_bytes - 1)), S_OK);
+    EXPECT_TRUE(FrameMessages(window).empty());
+    EXPECT_EQ(d->busy, 0u) << "a short sample leaves the sink armed";
+    EXPECT_EQ(d->data, nullptr);
+    EXPECT_EQ(sink->BufferCB(0.5, nullptr, static_cast<LONG>(source_bytes)), S_OK);
+    EXPECT_EQ(d->busy, 0u) << "so does a sample without bytes";
+
+    EXPECT_EQ(sink->BufferCB(0.75, sample.data(), static_cast<LONG>(sample.size())), S_OK);
+    ASSERT_EQ(FrameMessages(window).size(), 1u);
+    EXPECT_EQ(d->busy, 1u);
+    EXPECT_EQ(d->sample_time, 0.75);
+    ASSERT_EQ(d->length, 48);
+    EXPECT_EQ(sink->buffer_bytes(), 48);
+    ASSERT_NE(d->data, nullptr);
+    EXPECT_EQ(std::memcmp(d->data, expected.data(), expected.size()), 0);
+    unsigned char *buffer = d->data;
+
+    // The next frame reuses the buffer, and a dropped one touches nothing.
+    std::vector<BYTE> next(source_bytes, 128);
+    sink->Arm();
+    sink->BufferCB(1.0, next.data(), static_cast<LONG>(next.size()));
+    sink->BufferCB(1.5, sample.data(), static_cast<LONG>(sample.size()));
+    EXPECT_EQ(FrameMessages(window).size(), 2u);
+    EXPECT_EQ(d->data, buffer);
+    EXPECT_EQ(d->sample_time, 1.0);
+    EXPECT_EQ(d->data[0], d->data[3]) << "a grey frame";
+    EXPECT_EQ(d->data[15], 0) << "row padding is zero";
+}
+
+// A converting sink whose buffer cannot be had still posts, with the whole
+// frame's length and no data, and tries again at the next delivery; a size no
+// frame can have delivers nothing; RGB24 and an unknown format are copied.
+TEST_F(FrameSinkTest, ConvertingSinkEdges) {
+    RecordingWindow window;
+    FrameSink *sink = MakeSink(window.handle());
+    sink->SetFrameFormat(kovic::FrameFormat::kRgb32, 2, 2);
+    std::vector<BYTE> sample(16, 0x40);
+    emu::FailCall(emu::Call::LibraryAlloc, E_OUTOFMEMORY);
+    sink->Arm();
+    sink->BufferCB(0, sample.data(), 16);
+    EXPECT_EQ(FrameMessages(window).size(), 1u);
+    EXPECT_EQ(sink->descriptor()->data, nullptr);
+    EXPECT_EQ(sink->descriptor()->length, 16) << "two rows of 6 bytes padded to 8";
+    emu::ClearFaults();
+    sink->Arm();
+    sink->BufferCB(0, sample.data(), 16);
+    ASSERT_NE(sink->descriptor()->data, nullptr);
+    EXPECT_EQ(sink->descriptor()->data[0], 0x40);
+    EXPECT_EQ(sink->descriptor()->data[6], 0) << "padding";
+
+    for (int32_t width : {0, -4}) {
+        kovic::FrameSinkPtr impossible = FrameSink::Create(window.handle());
+        impossible->SetFrameFormat(kovic::FrameFormat::kNv12, width, 2);
+        impossible->Arm();
+        impossible->BufferCB(0, sample.data(), 16);
+        EXPECT_EQ(impossible->descriptor()->busy, 0u) << width;
+        EXPECT_EQ(impossible->descriptor()->data, nullptr) << width;
+    }
+
+    for (kovic::FrameFormat copied : {kovic::FrameFormat::kRgb24, kovic::FrameFormat::kUnknown}) {
+        kovic::FrameSinkPtr copy = FrameSink::Create(window.handle());
+        copy->SetFrameFormat(copied, 2, -2);
+        EXPECT_EQ(copy->descriptor()->height, -2) << "a copied frame keeps its sign";
+        copy->Arm();
+        copy->BufferCB(0, sample.data(), 5);
+        EXPECT_EQ(copy->descriptor()->length, 5) << "and its own length";
+    }
+    FrameMessages(window);
+}
+
 // The sink answers COM like an object that is not reference counted.
 TEST_F(FrameSinkTest, UnknownAnswers) {
     FrameSink *sink = MakeSink(nullptr);
@@ -238,19 +331,24 @@ TEST_F(FrameDeliveryTest, SamplesFromTheDeviceReachTheHostUnderTheHandshake) {
     KOVICClose(h);
 }
 
-// The connection agrees on the device's format: frames reach the sink in it,
-// with the descriptor's size taken from the connected type.
+// The connection agrees on the device's format: frames reach the sink in it
+// and are converted into RGB24 there, with the descriptor's size taken from
+// the connected type. A format the library does not read is connected through
+// the graph's converter and arrives as RGB24 to be copied.
 TEST_F(FrameDeliveryTest, FramesArriveInTheConnectedFormat) {
     emu::SimulatedDevice i420 = Named(L"I420 camera");
     i420.current_format = {MEDIASUBTYPE_I420, 320, 240};
-    emu::SimulatedDevice converted = i420;
-    converted.friendly_name = L"Converted";
+    emu::SimulatedDevice converted = Named(L"Converted");
+    converted.current_format = {MEDIASUBTYPE_MJPG, 320, 240};
     converted.connect_route = emu::ConnectRoute::kThroughConverter;
     CreateWith({i420, converted});
     RecordingWindow window;
     std::vector<BYTE> frame(emu::FrameBytes(i420.current_format));
     ASSERT_EQ(frame.size(), 320u * 240 * 3 / 2);
     for (size_t i = 0; i < frame.size(); ++i) frame[i] = static_cast<BYTE>(i % 251);
+    std::vector<uint8_t> expected(320 * 240 * 3);
+    ASSERT_TRUE(kovic::ConvertFrameToRgb24(kovic::FrameFormat::kI420, frame.data(), frame.size(), 320, 240,
+                                           expected.data(), expected.size()));
 
     KOVIC_SESSION h = KOVICOpen(window.as_arg());
     ASSERT_EQ(KOVICStartPreview(h), 1);
@@ -261,8 +359,8 @@ TEST_F(FrameDeliveryTest, FramesArriveInTheConnectedFormat) {
     ASSERT_EQ(frames.size(), 1u);
     EXPECT_EQ(frames[0]->width, 320);
     EXPECT_EQ(frames[0]->height, 240);
-    ASSERT_EQ(frames[0]->length, static_cast<int32_t>(frame.size())) << "I420 as the device gave it";
-    EXPECT_EQ(std::memcmp(frames[0]->data, frame.data(), frame.size()), 0);
+    ASSERT_EQ(frames[0]->length, 320 * 240 * 3) << "converted into RGB24";
+    EXPECT_EQ(std::memcmp(frames[0]->data, expected.data(), expected.size()), 0);
     KOVICClose(h);
     window.messages.clear();
 
@@ -270,14 +368,16 @@ TEST_F(FrameDeliveryTest, FramesArriveInTheConnectedFormat) {
     KOVICSelectDevice(h, 1);
     ASSERT_EQ(KOVICStartPreview(h), 1);
     KOVICGetFrameCall(h);
-    ASSERT_EQ(emu::DeliverSample(Record(h)->graph.device_source(), 0, frame.data(), static_cast<LONG>(frame.size())),
+    std::vector<BYTE> compressed(1000, 0x5A);
+    ASSERT_EQ(emu::DeliverSample(Record(h)->graph.device_source(), 0, compressed.data(),
+                                 static_cast<LONG>(compressed.size())),
               S_OK);
     frames = Frames(window);
     ASSERT_EQ(frames.size(), 1u);
     EXPECT_EQ(frames[0]->width, 320);
     EXPECT_EQ(frames[0]->height, 240);
     EXPECT_EQ(frames[0]->length, 320 * 240 * 3) << "RGB24 out of the converter";
-    EXPECT_EQ(std::memcmp(frames[0]->data, frame.data(), 64), 0);
+    EXPECT_EQ(frames[0]->data[0], 0x5A);
     KOVICClose(h);
 }
 

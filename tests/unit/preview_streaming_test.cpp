@@ -18,6 +18,8 @@
 
 #include "frames/bitmap_writer.h"
 #include "frames/frame_sink.h"
+#include "frames/frame_to_rgb24.h"
+#include "graph/format_negotiation.h"
 #include "platform/atomic_word.h"
 #include "session/capture_session.h"
 #include "session/live_sessions.h"
@@ -45,7 +47,10 @@ public:
         int32_t width, height, length;
     };
 
-    explicit CheckingHost(double frames_per_second) : frames_per_second_(frames_per_second) {
+    // `source`: the format the camera streams in; anything but RGB24 is
+    // expected converted into RGB24 by the library's own conversion.
+    explicit CheckingHost(double frames_per_second, const GUID &source = MEDIASUBTYPE_RGB24)
+        : frames_per_second_(frames_per_second), source_(source) {
         window_ = emu::CreateHostWindow(&Procedure, this);
     }
     ~CheckingHost() { emu::DestroyHostWindow(window_); }
@@ -77,8 +82,16 @@ private:
             const long long n = std::llround(d->sample_time * self->frames_per_second_);
             const emu::SimulatedFormat format{MEDIASUBTYPE_RGB24, d->width, d->height};
             std::vector<BYTE> expected(emu::FrameBytes(format));
-            bool whole = n >= 0 && emu::DrawTestPattern(format, static_cast<uint32_t>(n), expected.data(), expected.size()) &&
-                         d->data != nullptr && d->length == static_cast<int32_t>(expected.size()) &&
+            const auto number = static_cast<uint32_t>(n);
+            bool drawn = n >= 0 && emu::DrawTestPattern(format, number, expected.data(), expected.size());
+            if (drawn && !IsEqualGUID(self->source_, MEDIASUBTYPE_RGB24)) {
+                const emu::SimulatedFormat camera{self->source_, d->width, d->height};
+                std::vector<BYTE> sent(emu::FrameBytes(camera));
+                drawn = emu::DrawTestPattern(camera, number, sent.data(), sent.size()) &&
+                        kovic::ConvertFrameToRgb24(kovic::FrameFormatOfSubtype(self->source_), sent.data(), sent.size(),
+                                                   d->width, d->height, expected.data(), expected.size());
+            }
+            bool whole = drawn && d->data != nullptr && d->length == static_cast<int32_t>(expected.size()) &&
                          std::memcmp(d->data, expected.data(), expected.size()) == 0;
             self->frames.push_back({d, lparam, n, whole, d->data, d->width, d->height, d->length});
         }
@@ -86,6 +99,7 @@ private:
     }
 
     double frames_per_second_;
+    GUID source_;
     HWND window_;
 };
 
@@ -149,6 +163,34 @@ TEST_F(PreviewStreamingTest, OneFramePerArmingAndSamplesDroppedUntilReArmed) {
 
     ASSERT_EQ(KOVICStopPreview(h), KOVIC_OK);
     KOVICClose(h);
+}
+
+// Cameras streaming from their own thread in formats the library converts:
+// every delivered frame is the whole converted picture of one frame number,
+// never torn by the next sample, and the frame numbers advance.
+TEST_F(PreviewStreamingTest, ConvertedFramesArriveWholeFromAStreamingCamera) {
+    for (const GUID *subtype : {&MEDIASUBTYPE_NV12, &MEDIASUBTYPE_YUY2, &MEDIASUBTYPE_RGB32}) {
+        emu::SimulatedDevice camera = Streaming(500, 176, 144);
+        camera.capabilities = {{*subtype, 176, 144}};
+        camera.current_format = camera.capabilities[0];
+        CreateWith({camera});
+        CheckingHost host(500, *subtype);
+        KOVIC_SESSION h = KOVICOpen(host.window());
+        ASSERT_EQ(KOVICStartPreview(h), KOVIC_OK);
+        long long last = -1;
+        for (int i = 0; i < 5; ++i) {
+            ASSERT_EQ(KOVICGetFrameCall(h), KOVIC_OK);
+            ASSERT_TRUE(host.NextFrame());
+            const CheckingHost::Frame &frame = host.frames.back();
+            EXPECT_TRUE(frame.whole) << i;
+            EXPECT_EQ(frame.width, 176);
+            EXPECT_EQ(frame.height, 144);
+            EXPECT_GT(frame.number, last) << "the counter advances";
+            last = frame.number;
+        }
+        ASSERT_EQ(KOVICStopPreview(h), KOVIC_OK);
+        KOVICClose(h);
+    }
 }
 
 // The sink, its buffer and its state survive a stop: armed while stopped, it

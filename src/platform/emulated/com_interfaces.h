@@ -85,6 +85,26 @@ static_assert(offsetof(VIDEOINFOHEADER, bmiHeader) + offsetof(BITMAPINFOHEADER, 
 static_assert(offsetof(VIDEOINFOHEADER, bmiHeader) + offsetof(BITMAPINFOHEADER, biHeight) == 56, "biHeight at 56");
 static_assert(sizeof(VIDEOINFOHEADER) == 88, "VIDEOINFOHEADER is 88 bytes");
 
+// The format block of FORMAT_VideoInfo2: the same leading fields, then
+// interlacing, aspect ratio and control flags before the bitmap header.
+struct VIDEOINFOHEADER2 {
+    RECT rcSource;
+    RECT rcTarget;
+    DWORD dwBitRate;
+    DWORD dwBitErrorRate;
+    REFERENCE_TIME AvgTimePerFrame;
+    DWORD dwInterlaceFlags;
+    DWORD dwCopyProtectFlags;
+    DWORD dwPictAspectRatioX;
+    DWORD dwPictAspectRatioY;
+    DWORD dwControlFlags;
+    DWORD dwReserved2;
+    BITMAPINFOHEADER bmiHeader;
+};
+static_assert(offsetof(VIDEOINFOHEADER2, bmiHeader) + offsetof(BITMAPINFOHEADER, biWidth) == 76, "biWidth at 76");
+static_assert(offsetof(VIDEOINFOHEADER2, bmiHeader) + offsetof(BITMAPINFOHEADER, biHeight) == 80, "biHeight at 80");
+static_assert(sizeof(VIDEOINFOHEADER2) == 112, "VIDEOINFOHEADER2 is 112 bytes");
+
 struct IEnumPins : IUnknown {
     virtual HRESULT STDMETHODCALLTYPE Next(ULONG count, IPin **out, ULONG *fetched) = 0;
     virtual HRESULT STDMETHODCALLTYPE Reset() = 0;
@@ -103,6 +123,7 @@ struct IBaseFilter : IUnknown {
 struct IGraphBuilder : IUnknown {
     virtual HRESULT STDMETHODCALLTYPE AddFilter(IBaseFilter *filter, LPCWSTR name) = 0;
     virtual HRESULT STDMETHODCALLTYPE RemoveFilter(IBaseFilter *filter) = 0;
+    virtual HRESULT STDMETHODCALLTYPE ConnectDirect(IPin *out_pin, IPin *in_pin, const AM_MEDIA_TYPE *type) = 0;
     virtual HRESULT STDMETHODCALLTYPE Disconnect(IPin *pin) = 0;
     virtual HRESULT STDMETHODCALLTYPE Connect(IPin *out_pin, IPin *in_pin) = 0;
 };
@@ -147,6 +168,7 @@ struct IMediaControl : IUnknown {
 #define VFW_E_NOT_CONNECTED ((HRESULT)0x80040209L)
 #define VFW_E_CANNOT_CONNECT ((HRESULT)0x80040217L)
 #define VFW_E_NOT_STOPPED ((HRESULT)0x80040224L)
+#define VFW_E_TYPE_NOT_ACCEPTED ((HRESULT)0x8004022AL)
 #define VFW_E_WRONG_STATE ((HRESULT)0x80040227L)
 #define VFW_E_DUPLICATE_NAME ((HRESULT)0x8004022DL)
 #define VFW_E_NOT_IN_GRAPH ((HRESULT)0x8004025FL)
@@ -178,5 +200,12 @@ EMU_PUBLISHED extern const GUID MEDIATYPE_Interleaved;
 EMU_PUBLISHED extern const GUID MEDIASUBTYPE_RGB24;
 EMU_PUBLISHED extern const GUID MEDIASUBTYPE_I420;
 EMU_PUBLISHED extern const GUID MEDIASUBTYPE_YUY2;
+EMU_PUBLISHED extern const GUID MEDIASUBTYPE_UYVY;
+EMU_PUBLISHED extern const GUID MEDIASUBTYPE_NV12;
+EMU_PUBLISHED extern const GUID MEDIASUBTYPE_IYUV;
+EMU_PUBLISHED extern const GUID MEDIASUBTYPE_YV12;
+EMU_PUBLISHED extern const GUID MEDIASUBTYPE_RGB32;
+EMU_PUBLISHED extern const GUID MEDIASUBTYPE_MJPG;
 EMU_PUBLISHED extern const GUID FORMAT_VideoInfo;
+EMU_PUBLISHED extern const GUID FORMAT_VideoInfo2;
 EMU_PUBLISHED extern const GUID GUID_NULL;

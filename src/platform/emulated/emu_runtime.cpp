@@ -36,7 +36,8 @@ thread_local DWORD t_last_error;
 const char *const kCallNames[] = {
     "CoInitialize", "CoCreateInstance", "CoTaskMemAlloc", "CreateClassEnumerator", "EnumMonikerNext",
     "BindToStorage", "PropertyBagRead", "WideCharToMultiByte", "CLSIDFromString", "BindToObject",
-    "LibraryAlloc", "SetFiltergraph", "AddFilter", "RemoveFilter", "GraphConnect", "GraphDisconnect",
+    "LibraryAlloc", "SetFiltergraph", "AddFilter", "RemoveFilter", "GraphConnect", "GraphConnectDirect",
+    "GraphDisconnect",
     "FindInterface", "EnumPins", "EnumPinsNext", "QueryDirection", "ConnectedTo", "QueryPinInfo",
     "QueryInterface", "GetNumberOfCapabilities", "GetStreamCaps", "SetFormat", "GetFormat",
     "GrabberSetMediaType", "GrabberSetOneShot", "GrabberSetBufferSamples", "GrabberSetCallback",

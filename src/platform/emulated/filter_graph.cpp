@@ -56,6 +56,32 @@ public:
         return Completed(injected);
     }
 
+    // Connects the two pins with no filter between them: in exactly `type`
+    // when one is given (the output pin must enumerate it and the input take
+    // it), else in the first type the output offers that the input takes.
+    // Unlike Connect, the pins must be given output first.
+    HRESULT STDMETHODCALLTYPE ConnectDirect(IPin *out_pin, IPin *in_pin, const AM_MEDIA_TYPE *type) override {
+        if (out_pin == nullptr || in_pin == nullptr) return E_POINTER;
+        HRESULT injected = CheckFault(Call::GraphConnectDirect);
+        if (FAILED(injected)) return injected;
+        EmuPin *out = AsEmuPin(out_pin);
+        EmuPin *in = AsEmuPin(in_pin);
+        if (out == nullptr || in == nullptr || out->owner()->graph() != this || in->owner()->graph() != this) {
+            return VFW_E_NOT_IN_GRAPH;
+        }
+        if (state_ != GraphState::kStopped) return VFW_E_NOT_STOPPED;
+        if (out->direction() != PINDIR_OUTPUT || in->direction() != PINDIR_INPUT) return VFW_E_INVALID_DIRECTION;
+        if (out->peer() != nullptr || in->peer() != nullptr) return VFW_E_ALREADY_CONNECTED;
+        if (!out->ReadyToConnect()) return VFW_E_NOT_CONNECTED;
+        if (type == nullptr) {
+            HRESULT hr = ConnectPins(out, in, nullptr);
+            return FAILED(hr) ? hr : Completed(injected);
+        }
+        const MediaTypeRecord exact = MediaTypeRecord::From(*type);
+        HRESULT hr = ConnectPins(out, in, &exact);
+        return FAILED(hr) ? VFW_E_TYPE_NOT_ACCEPTED : Completed(injected);
+    }
+
     // Breaks the connection on this pin's side only; the peer keeps its side
     // until it is disconnected too.
     HRESULT STDMETHODCALLTYPE Disconnect(IPin *pin) override {
@@ -89,7 +115,7 @@ public:
         if (out->direction() != PINDIR_OUTPUT || in->direction() != PINDIR_INPUT) return VFW_E_INVALID_DIRECTION;
         if (out->peer() != nullptr || in->peer() != nullptr) return VFW_E_CANNOT_CONNECT;
         if (!out->ReadyToConnect()) return VFW_E_NOT_CONNECTED;
-        if (SUCCEEDED(ConnectDirect(out, in))) return Completed(injected);
+        if (SUCCEEDED(ConnectPins(out, in, nullptr))) return Completed(injected);
         if (SUCCEEDED(ConnectThroughConverter(out, in))) return Completed(injected);
         return VFW_E_CANNOT_CONNECT;
     }
@@ -151,15 +177,24 @@ private:
         }
     }
 
-    static HRESULT ConnectDirect(EmuPin *out, EmuPin *in) {
+    // Attaches both sides in the first offered type the input takes, or in
+    // exactly `exact` when given.
+    static HRESULT ConnectPins(EmuPin *out, EmuPin *in, const MediaTypeRecord *exact) {
         if (!out->WillConnectTo(*in)) return VFW_E_NO_ACCEPTABLE_TYPES;
-        for (const MediaTypeRecord &type : out->OfferedTypes()) {
-            if (type.empty() || !in->Accepts(type)) continue;
+        auto attach = [&](const MediaTypeRecord &type) {
             out->Attach(in, type);
             in->Attach(out, type);
             out->owner()->PinConnected(out);
             in->owner()->PinConnected(in);
             return S_OK;
+        };
+        if (exact != nullptr) {
+            if (exact->empty() || !out->OffersExactly(*exact) || !in->Accepts(*exact)) return VFW_E_TYPE_NOT_ACCEPTED;
+            return attach(*exact);
+        }
+        for (const MediaTypeRecord &type : out->OfferedTypes()) {
+            if (type.empty() || !in->Accepts(type)) continue;
+            return attach(type);
         }
         return VFW_E_NO_ACCEPTABLE_TYPES;
     }
@@ -170,7 +205,9 @@ private:
         converter->Release();  // the graph's reference keeps it
         EmuPin *converter_in = converter->pin(0);
         EmuPin *converter_out = converter->pin(1);
-        if (SUCCEEDED(ConnectDirect(out, converter_in)) && SUCCEEDED(ConnectDirect(converter_out, in))) return S_OK;
+        if (SUCCEEDED(ConnectPins(out, converter_in, nullptr)) && SUCCEEDED(ConnectPins(converter_out, in, nullptr))) {
+            return S_OK;
+        }
         Remove(converter);
         return VFW_E_CANNOT_CONNECT;
     }

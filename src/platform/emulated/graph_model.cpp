@@ -11,15 +11,27 @@ namespace {
 
 constexpr size_t kWidthOffset = offsetof(VIDEOINFOHEADER, bmiHeader) + offsetof(BITMAPINFOHEADER, biWidth);
 constexpr size_t kHeightOffset = offsetof(VIDEOINFOHEADER, bmiHeader) + offsetof(BITMAPINFOHEADER, biHeight);
+constexpr size_t kWidthOffset2 = offsetof(VIDEOINFOHEADER2, bmiHeader) + offsetof(BITMAPINFOHEADER, biWidth);
+constexpr size_t kHeightOffset2 = offsetof(VIDEOINFOHEADER2, bmiHeader) + offsetof(BITMAPINFOHEADER, biHeight);
 constexpr DWORD kBiRgb = 0;
 
-WORD BitsPerPixel(const GUID &subtype) {
-    if (IsEqualGUID(subtype, MEDIASUBTYPE_RGB24)) return 24;
-    if (IsEqualGUID(subtype, MEDIASUBTYPE_I420)) return 12;
-    return 16;  // YUY2 and the other packed 4:2:2 formats
+bool IsPlanar420(const GUID &subtype) {
+    return IsEqualGUID(subtype, MEDIASUBTYPE_I420) || IsEqualGUID(subtype, MEDIASUBTYPE_IYUV) ||
+           IsEqualGUID(subtype, MEDIASUBTYPE_YV12) || IsEqualGUID(subtype, MEDIASUBTYPE_NV12);
 }
 
-bool IsRgb(const GUID &subtype) { return IsEqualGUID(subtype, MEDIASUBTYPE_RGB24); }
+WORD BitsPerPixel(const GUID &subtype) {
+    if (IsEqualGUID(subtype, MEDIASUBTYPE_RGB24) || IsEqualGUID(subtype, MEDIASUBTYPE_MJPG)) return 24;
+    if (IsEqualGUID(subtype, MEDIASUBTYPE_RGB32)) return 32;
+    if (IsPlanar420(subtype)) return 12;
+    return 16;  // YUY2, UYVY and the other packed 4:2:2 formats
+}
+
+bool IsRgb(const GUID &subtype) {
+    return IsEqualGUID(subtype, MEDIASUBTYPE_RGB24) || IsEqualGUID(subtype, MEDIASUBTYPE_RGB32);
+}
+
+bool IsVideoInfo2(const GUID &format_type) { return IsEqualGUID(format_type, FORMAT_VideoInfo2); }
 
 // Walks a filter's pins for the library: a snapshot of the filter's fixed pins
 // and a reference to the filter, which keeps the pins alive.
@@ -68,9 +80,12 @@ uint32_t FrameBytes(const SimulatedFormat &format) {
     uint64_t bytes;
     if (IsRgb(format.subtype)) {
         bytes = ((width * BitsPerPixel(format.subtype) / 8 + 3) & ~uint64_t{3}) * rows;
-    } else if (IsEqualGUID(format.subtype, MEDIASUBTYPE_I420)) {
-        // A full-size Y plane, then U and V at half size each way, rounded up.
+    } else if (IsPlanar420(format.subtype)) {
+        // A full-size Y plane, then U and V at half size each way, rounded up
+        // (NV12: one plane of U,V pairs of the same size).
         bytes = width * rows + 2 * ((width + 1) / 2) * ((rows + 1) / 2);
+    } else if (IsEqualGUID(format.subtype, MEDIASUBTYPE_MJPG)) {
+        bytes = width * rows * 2;  // the largest compressed frame a sample holds
     } else {
         // Packed 4:2:2: four bytes for each pair of pixels, a lone last pixel rounded up to a pair.
         bytes = (width + 1) / 2 * 4 * rows;
@@ -92,7 +107,15 @@ MediaTypeRecord MediaTypeRecord::From(const AM_MEDIA_TYPE &type) {
     return r;
 }
 
+SimulatedFormat VideoInfo2Format(const GUID &subtype, int32_t width, int32_t height) {
+    SimulatedFormat format{subtype, width, height};
+    format.format_type = FORMAT_VideoInfo2;
+    format.format_bytes = sizeof(VIDEOINFOHEADER2);
+    return format;
+}
+
 MediaTypeRecord MediaTypeRecord::FromFormat(const SimulatedFormat &format, double frames_per_second) {
+    if (format.frames_per_second > 0) frames_per_second = format.frames_per_second;
     MediaTypeRecord r;
     r.majortype = MEDIATYPE_Video;
     r.subtype = format.subtype;
@@ -114,8 +137,20 @@ MediaTypeRecord MediaTypeRecord::FromFormat(const SimulatedFormat &format, doubl
     header.bmiHeader.biCompression = IsRgb(format.subtype) ? kBiRgb : format.subtype.Data1;  // FOURCC
     header.bmiHeader.biSizeImage = r.sample_size;
 
+    // Compressed frames vary in size.
+    if (IsEqualGUID(format.subtype, MEDIASUBTYPE_MJPG)) r.fixed_size_samples = FALSE;
     r.format.assign(format.format_bytes, 0);
-    if (!r.format.empty()) std::memcpy(r.format.data(), &header, std::min(r.format.size(), sizeof(header)));
+    if (r.format.empty()) return r;
+    if (IsVideoInfo2(format.format_type)) {
+        // The same leading fields, then the bitmap header further on.
+        VIDEOINFOHEADER2 header2;
+        std::memset(&header2, 0, sizeof(header2));
+        std::memcpy(&header2, &header, offsetof(VIDEOINFOHEADER, bmiHeader));
+        header2.bmiHeader = header.bmiHeader;
+        std::memcpy(r.format.data(), &header2, std::min(r.format.size(), sizeof(header2)));
+    } else {
+        std::memcpy(r.format.data(), &header, std::min(r.format.size(), sizeof(header)));
+    }
     return r;
 }
 
@@ -124,10 +159,17 @@ MediaTypeRecord MediaTypeRecord::Rgb24(int32_t width, int32_t height) {
 }
 
 bool MediaTypeRecord::ReadSize(int32_t *width, int32_t *height) const {
-    if (format.size() < kHeightOffset + sizeof(int32_t)) return false;
-    std::memcpy(width, format.data() + kWidthOffset, sizeof(*width));
-    std::memcpy(height, format.data() + kHeightOffset, sizeof(*height));
+    const bool second = IsVideoInfo2(formattype);
+    const size_t width_at = second ? kWidthOffset2 : kWidthOffset, height_at = second ? kHeightOffset2 : kHeightOffset;
+    if (format.size() < height_at + sizeof(int32_t)) return false;
+    std::memcpy(width, format.data() + width_at, sizeof(*width));
+    std::memcpy(height, format.data() + height_at, sizeof(*height));
     return true;
+}
+
+bool MediaTypeRecord::SameAs(const MediaTypeRecord &other) const {
+    return IsEqualGUID(majortype, other.majortype) && IsEqualGUID(subtype, other.subtype) &&
+           IsEqualGUID(formattype, other.formattype) && format == other.format;
 }
 
 HRESULT MediaTypeRecord::CopyTo(AM_MEDIA_TYPE *out) const {

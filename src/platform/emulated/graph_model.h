@@ -35,8 +35,11 @@ struct MediaTypeRecord {
     // Uncompressed RGB24 video of that size, bottom-up, with a whole
     // VIDEOINFOHEADER block.
     static MediaTypeRecord Rgb24(int32_t width, int32_t height);
-    // The bitmap header's width and height, when the block is long enough to hold them.
+    // The bitmap header's width and height (where the format type puts it),
+    // when the block is long enough to hold them.
     bool ReadSize(int32_t *width, int32_t *height) const;
+    // The same type: major type, subtype, format type and format block.
+    bool SameAs(const MediaTypeRecord &other) const;
     // Fills a caller's record; its format block is task memory the caller frees.
     HRESULT CopyTo(AM_MEDIA_TYPE *out) const;
     // A whole record in task memory, as GetFormat and GetStreamCaps hand it out.
@@ -76,6 +79,15 @@ public:
     virtual std::vector<MediaTypeRecord> OfferedTypes() const { return {}; }
     virtual bool WillConnectTo(const EmuPin &) const { return true; }
     virtual bool ReadyToConnect() const { return true; }
+    // Output pins: every type the pin enumerates, which a filter downstream
+    // may ask it to reconnect with; and whether it takes a connection in
+    // exactly that type (ConnectDirect with a type).
+    virtual std::vector<MediaTypeRecord> EnumeratedTypes() const { return OfferedTypes(); }
+    virtual bool OffersExactly(const MediaTypeRecord &type) const {
+        for (const MediaTypeRecord &offered : EnumeratedTypes())
+            if (offered.SameAs(type)) return true;
+        return false;
+    }
     // Input pins: whether a type offered by an output pin is acceptable.
     virtual bool Accepts(const MediaTypeRecord &) const { return true; }
 

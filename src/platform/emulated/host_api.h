@@ -35,6 +35,7 @@ enum class Call : int {
     AddFilter,
     RemoveFilter,
     GraphConnect,
+    GraphConnectDirect,
     GraphDisconnect,
     FindInterface,           // target: the media type asked for
     EnumPins,
@@ -93,26 +94,39 @@ EMU_API int ComInitDepth();
 // or its current format. The media type built from it is video of `subtype`
 // with a format block of `format_bytes` bytes holding a VIDEOINFOHEADER (88
 // bytes) cut short or zero-padded to that size: below 60 bytes the bitmap
-// header's width and height are cut off, and 0 means no block at all.
+// header's width and height are cut off, and 0 means no block at all. With
+// format type FORMAT_VideoInfo2 the block holds a VIDEOINFOHEADER2 (112 bytes,
+// width and height at 76 and 80), cut or padded the same way.
 struct SimulatedFormat {
     GUID subtype;
     int32_t width;
     int32_t height;  // negative: top-down rows
     GUID format_type = FORMAT_VideoInfo;
     uint32_t format_bytes = sizeof(VIDEOINFOHEADER);
+    // The capability's frame rate (its AvgTimePerFrame and the capability
+    // block's frame intervals); 0 takes the device's frames_per_second.
+    double frames_per_second = 0.0;
 };
 
-// Bytes of one frame of that format: rows of RGB formats are rounded up to
-// whole 32-bit words; I420 has half-size U and V planes and YUY2 two bytes a
-// pixel, odd sizes rounded up; 0 for a size that makes no picture.
+// A format block of the right size for that format type: 88 bytes for
+// FORMAT_VideoInfo, 112 for FORMAT_VideoInfo2.
+EMU_API SimulatedFormat VideoInfo2Format(const GUID &subtype, int32_t width, int32_t height);
+
+// Bytes of one frame of that format: rows of RGB24 are rounded up to whole
+// 32-bit words, RGB32 takes four bytes a pixel; I420, IYUV, YV12 and NV12 have
+// chroma at half size each way and YUY2 and UYVY two bytes a pixel, odd sizes
+// rounded up; MJPG (and any other compressed subtype) at most two bytes a
+// pixel; 0 for a size that makes no picture.
 EMU_API uint32_t FrameBytes(const SimulatedFormat &format);
 
 // The picture a streaming device delivers as frame `frame_number` of a run:
 // eight colour bars moving left by four pixels a frame, and the frame number
 // (six digits) at the top left, laid out in `format`: RGB24 rows of whole
-// 32-bit words in BGR order, the bottom row first for a positive height; I420
-// planes; YUY2 (any other subtype is packed like YUY2). Fills `bytes` bytes,
-// which must be FrameBytes(format); false and nothing written otherwise.
+// 32-bit words in BGR order and RGB32 rows of BGRX, the bottom row first for a
+// positive height; the YUV layouts (I420 and IYUV, YV12, NV12, YUY2, UYVY) top
+// down, in BT.601 limited range (luma 16-235, chroma 16-240); any other subtype
+// is packed like YUY2. Fills `bytes` bytes, which must be FrameBytes(format);
+// false and nothing written otherwise.
 EMU_API bool DrawTestPattern(const SimulatedFormat &format, uint32_t frame_number, BYTE *out, size_t bytes);
 
 // The output pins of a device's source filter, in enumeration order.
@@ -154,6 +168,16 @@ struct SimulatedDevice {
     // pin's IAMStreamConfig for (with PIN_CATEGORY_CAPTURE).
     bool stream_config_for_interleaved = false;
     bool stream_config_for_video = true;
+    // False: no output pin carries IAMStreamConfig at all.
+    bool has_stream_config = true;
+    // False: the output pins answer no pin category, so FindInterface with a
+    // category finds nothing on them; the pins still carry IAMStreamConfig.
+    bool pins_report_category = true;
+    // The types the output pin enumerates (what a filter downstream may
+    // reconnect it with): the current format first, then the other
+    // capabilities until a format was set, as capture devices do; true: the
+    // capability list in its own order whatever was set.
+    bool enumerates_capabilities_only = false;
     ConnectRoute connect_route = ConnectRoute::kDirect;
     // IAMStreamConfig::SetFormat answers S_OK but changes nothing.
     bool set_format_ignored = false;

@@ -1,10 +1,14 @@
 // The emulated sample grabber (CLSID_SampleGrabber): an input pin that takes
 // any type unless a media type was set before it was connected, an output pin
-// that offers the input's connected type, and the ISampleGrabber calls. Each
-// sample is handed to the registered callback on the delivering thread, then
-// passed on downstream. The grabber holds a reference to its callback from
-// SetCallback until it is replaced or the grabber is destroyed. Settings change
-// on the host's thread while the graph is stopped.
+// that offers what the upstream pin enumerates, filtered by the grabber's
+// media type, and the ISampleGrabber calls. As Wine's grabber does, an output
+// connected in a type other than the input's reconnects the input in that
+// type: a plain Connect of the output takes the first type offered, which
+// need not be the one the input was connected with. Each sample is handed to
+// the registered callback on the delivering thread, then passed on
+// downstream. The grabber holds a reference to its callback from SetCallback
+// until it is replaced or the grabber is destroyed. Settings change on the
+// host's thread while the graph is stopped.
 #include "platform/emulated/graph_model.h"
 
 namespace emu {
@@ -28,14 +32,23 @@ private:
     const MediaTypeRecord *wanted_;
 };
 
-// The output passes on what the input receives, in the input's connected type:
-// a type set on the grabber after its input was connected changes nothing.
+// The output passes on what the input receives. It offers the types the
+// upstream pin enumerates that the grabber's media type admits, in the
+// upstream pin's order, and takes a connection in exactly the input's
+// connected type as well.
 class GrabberOutputPin final : public EmuPin {
 public:
     GrabberOutputPin(EmuFilter *owner, const EmuPin *input) : EmuPin(owner, PINDIR_OUTPUT, L"Out"), input_(input) {}
     std::vector<MediaTypeRecord> OfferedTypes() const override {
-        if (input_->peer() == nullptr) return {};
-        return {input_->connected_type()};
+        std::vector<MediaTypeRecord> offered;
+        if (input_->peer() == nullptr) return offered;
+        for (const MediaTypeRecord &type : input_->peer()->EnumeratedTypes()) {
+            if (input_->Accepts(type)) offered.push_back(type);
+        }
+        return offered;
+    }
+    bool OffersExactly(const MediaTypeRecord &type) const override {
+        return (input_->peer() != nullptr && input_->connected_type().SameAs(type)) || EmuPin::OffersExactly(type);
     }
     bool ReadyToConnect() const override { return input_->peer() != nullptr; }
 
@@ -111,6 +124,24 @@ public:
         callback_ = callback;
         which_method_ = which_method;
         return Completed(injected);
+    }
+
+    // The output connected in another type than the input: the input is
+    // reconnected to its upstream pin in the output's type, so that what
+    // passes through is what the output promised.
+    void PinConnected(EmuPin *pin) override {
+        if (pin != output_ || input_->peer() == nullptr) return;
+        const MediaTypeRecord type = output_->connected_type();
+        if (type.SameAs(input_->connected_type())) return;
+        EmuPin *upstream = input_->peer();
+        if (!upstream->OffersExactly(type)) return;
+        upstream->AddRef();  // kept while both sides are detached
+        upstream->Detach();
+        input_->Detach();
+        upstream->Attach(input_, type);
+        input_->Attach(upstream, type);
+        upstream->owner()->PinConnected(upstream);
+        upstream->Release();
     }
 
     void SetState(GraphState state) override {

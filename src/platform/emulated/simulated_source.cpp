@@ -55,7 +55,8 @@ public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **out) override { return Query(iid, out, true); }
     ULONG STDMETHODCALLTYPE AddRef() override { return EmuPin::AddRef(); }
     ULONG STDMETHODCALLTYPE Release() override { return EmuPin::Release(); }
-    HRESULT Query(REFIID iid, void **out, bool injectable) override {
+    HRESULT Query(REFIID iid, void **out, bool injectable) override;
+    HRESULT QueryAny(REFIID iid, void **out, bool injectable) {
         IUnknown *pin = static_cast<IPin *>(this);
         return QueryTable(iid, out,
                           {{&IID_IUnknown, pin}, {&IID_IPin, pin}, {&IID_IAMStreamConfig, static_cast<IAMStreamConfig *>(this)}},
@@ -63,6 +64,7 @@ public:
     }
 
     std::vector<MediaTypeRecord> OfferedTypes() const override;
+    std::vector<MediaTypeRecord> EnumeratedTypes() const override;
     bool WillConnectTo(const EmuPin &input) const override;
 
     HRESULT STDMETHODCALLTYPE SetFormat(AM_MEDIA_TYPE *type) override;
@@ -116,11 +118,28 @@ public:
             }
         }
         if (!offered) return E_FAIL;
-        if (!device_->set_format_ignored) current_ = wanted;
+        if (!device_->set_format_ignored) {
+            current_ = wanted;
+            format_chosen_ = true;
+        }
         return S_OK;
     }
 
+    // What an output pin enumerates: the current format first and, until a
+    // format was set, every other capability after it.
+    std::vector<MediaTypeRecord> EnumeratedTypes() const {
+        if (device_->enumerates_capabilities_only) return capabilities_;
+        std::vector<MediaTypeRecord> types{current_};
+        if (format_chosen_) return types;
+        for (const MediaTypeRecord &cap : capabilities_) {
+            if (!cap.SameAs(current_)) types.push_back(cap);
+        }
+        return types;
+    }
+
+    // A pin that reports no category is found by no request with one.
     HRESULT FindPinInterface(const GUID *category, const GUID *type, REFIID iid, void **out) override {
+        if (!device_->pins_report_category) return E_NOINTERFACE;
         for (size_t i = 0; i < pin_count(); ++i) {
             auto *p = static_cast<SourceOutputPin *>(pin(i));
             if (!IsEqualGUID(*category, CategoryOf(p->role()))) continue;
@@ -220,6 +239,7 @@ private:
     std::vector<MediaTypeRecord> capabilities_;
     std::vector<SimulatedFormat> capability_formats_;
     MediaTypeRecord current_;
+    bool format_chosen_ = false;  // SetFormat took a format
     std::mutex streaming_;  // held for each delivery
     std::thread streamer_;  // started and joined on the host's thread
     std::mutex wake_mutex_;
@@ -227,12 +247,22 @@ private:
     bool stop_streaming_ = false;  // under wake_mutex_
 };
 
+// A device without a stream configuration answers for the pin alone.
+HRESULT SourceOutputPin::Query(REFIID iid, void **out, bool injectable) {
+    if (!source_->device().has_stream_config && IsEqualGUID(iid, IID_IAMStreamConfig)) {
+        IUnknown *pin = static_cast<IPin *>(this);
+        return QueryTable(iid, out, {{&IID_IUnknown, pin}, {&IID_IPin, pin}}, injectable);
+    }
+    return QueryAny(iid, out, injectable);
+}
+
 SourceOutputPin::SourceOutputPin(SimulatedSource *source, SourcePin role)
     : EmuPin(source, PINDIR_OUTPUT, role == SourcePin::kCapture ? L"Capture" : L"Preview"),
       source_(source),
       role_(role) {}
 
 std::vector<MediaTypeRecord> SourceOutputPin::OfferedTypes() const { return {source_->current_format()}; }
+std::vector<MediaTypeRecord> SourceOutputPin::EnumeratedTypes() const { return source_->EnumeratedTypes(); }
 
 bool SourceOutputPin::WillConnectTo(const EmuPin &input) const {
     switch (source_->device().connect_route) {
@@ -283,7 +313,7 @@ HRESULT STDMETHODCALLTYPE SourceOutputPin::GetStreamCaps(int index, AM_MEDIA_TYP
     if (FAILED(hr)) return hr;
 
     const SimulatedFormat &f = source_->capability_format(static_cast<size_t>(index));
-    const double fps = source_->device().frames_per_second;
+    const double fps = f.frames_per_second > 0 ? f.frames_per_second : source_->device().frames_per_second;
     VideoStreamConfigCaps c;
     std::memset(&c, 0, sizeof(c));
     c.guid = f.format_type;

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace emu {
 namespace {
@@ -39,13 +40,15 @@ BYTE Cr(BYTE r, BYTE g, BYTE b) { return Clamp(((112 * r - 94 * g - 18 * b + 128
 
 }  // namespace
 
+namespace {
+TestPattern::Layout LayoutOf(const GUID &subtype);
+}  // namespace
+
 TestPattern::TestPattern(const SimulatedFormat &format)
-    : layout_(IsEqualGUID(format.subtype, MEDIASUBTYPE_RGB24)  ? Layout::kRgb24
-              : IsEqualGUID(format.subtype, MEDIASUBTYPE_I420) ? Layout::kI420
-                                                               : Layout::kYuy2),
+    : layout_(LayoutOf(format.subtype)),
       width_(format.width),
       rows_(format.height == INT32_MIN ? 0 : (format.height < 0 ? -format.height : format.height)),
-      bottom_up_(layout_ == Layout::kRgb24 && format.height > 0),
+      bottom_up_((layout_ == Layout::kRgb24 || layout_ == Layout::kRgb32) && format.height > 0),
       frame_bytes_(FrameBytes(format)),
       scale_(0),
       box_width_(0) {
@@ -62,26 +65,48 @@ TestPattern::TestPattern(const SimulatedFormat &format)
     const size_t chroma_width = (static_cast<size_t>(width_) + 1) / 2;
     switch (layout_) {
         case Layout::kRgb24:
+        case Layout::kRgb32:
             packed_row_.assign(frame_bytes_ / static_cast<size_t>(rows_), 0);  // rows of whole 32-bit words
             break;
         case Layout::kI420:
+        case Layout::kYv12:
+        case Layout::kNv12:
             packed_row_.resize(static_cast<size_t>(width_));
             packed_u_.resize(chroma_width);
             packed_v_.resize(chroma_width);
             break;
         case Layout::kYuy2:
+        case Layout::kUyvy:
             packed_row_.resize(chroma_width * 4);
             break;
     }
 }
 
+namespace {
+TestPattern::Layout LayoutOf(const GUID &subtype) {
+    if (IsEqualGUID(subtype, MEDIASUBTYPE_RGB24)) return TestPattern::Layout::kRgb24;
+    if (IsEqualGUID(subtype, MEDIASUBTYPE_RGB32)) return TestPattern::Layout::kRgb32;
+    if (IsEqualGUID(subtype, MEDIASUBTYPE_I420) || IsEqualGUID(subtype, MEDIASUBTYPE_IYUV)) {
+        return TestPattern::Layout::kI420;
+    }
+    if (IsEqualGUID(subtype, MEDIASUBTYPE_YV12)) return TestPattern::Layout::kYv12;
+    if (IsEqualGUID(subtype, MEDIASUBTYPE_NV12)) return TestPattern::Layout::kNv12;
+    if (IsEqualGUID(subtype, MEDIASUBTYPE_UYVY)) return TestPattern::Layout::kUyvy;
+    return TestPattern::Layout::kYuy2;
+}
+}  // namespace
+
 bool TestPattern::Draw(uint32_t frame_number, BYTE *out, size_t bytes) {
     if (frame_bytes_ == 0 || bytes != frame_bytes_ || out == nullptr) return false;
     FillBarRow(frame_number);
     switch (layout_) {
-        case Layout::kRgb24: DrawRgb24(frame_number, out); break;
-        case Layout::kI420: DrawI420(frame_number, out); break;
-        case Layout::kYuy2: DrawYuy2(frame_number, out); break;
+        case Layout::kRgb24:
+        case Layout::kRgb32: DrawRgb(frame_number, out); break;
+        case Layout::kI420:
+        case Layout::kYv12:
+        case Layout::kNv12: DrawPlanar(frame_number, out); break;
+        case Layout::kYuy2:
+        case Layout::kUyvy: DrawPacked(frame_number, out); break;
     }
     return true;
 }
@@ -115,14 +140,16 @@ bool TestPattern::CounterRow(uint32_t frame_number, int32_t y, std::vector<uint8
     return true;
 }
 
-void TestPattern::DrawRgb24(uint32_t frame_number, BYTE *out) {
+void TestPattern::DrawRgb(uint32_t frame_number, BYTE *out) {
     const size_t stride = packed_row_.size();
+    const size_t pixel = layout_ == Layout::kRgb32 ? 4 : 3;
     for (int32_t x = 0; x < width_; ++x) {
         const Rgb &c = bar_row_[static_cast<size_t>(x)];
-        BYTE *p = &packed_row_[static_cast<size_t>(x) * 3];
-        p[0] = c.b;  // BGR in memory
+        BYTE *p = &packed_row_[static_cast<size_t>(x) * pixel];
+        p[0] = c.b;  // BGR(X) in memory
         p[1] = c.g;
         p[2] = c.r;
+        if (pixel == 4) p[3] = 0xFF;
     }
     for (int32_t y = 0; y < rows_; ++y) {
         const int32_t memory_row = bottom_up_ ? rows_ - 1 - y : y;
@@ -131,12 +158,13 @@ void TestPattern::DrawRgb24(uint32_t frame_number, BYTE *out) {
         if (!CounterRow(frame_number, y, &lit_)) continue;
         for (int32_t x = 0; x < box_width_; ++x) {
             const BYTE v = lit_[static_cast<size_t>(x)] ? 255 : 0;
-            std::memset(dst + static_cast<size_t>(x) * 3, v, 3);
+            std::memset(dst + static_cast<size_t>(x) * pixel, v, 3);
         }
     }
 }
 
-void TestPattern::DrawI420(uint32_t frame_number, BYTE *out) {
+// I420 (U plane, then V), YV12 (V, then U) and NV12 (one plane of U,V pairs).
+void TestPattern::DrawPlanar(uint32_t frame_number, BYTE *out) {
     const size_t width = static_cast<size_t>(width_);
     const size_t chroma_width = packed_u_.size();
     const int32_t chroma_rows = (rows_ + 1) / 2;
@@ -152,6 +180,7 @@ void TestPattern::DrawI420(uint32_t frame_number, BYTE *out) {
     BYTE *y_plane = out;
     BYTE *u_plane = y_plane + width * static_cast<size_t>(rows_);
     BYTE *v_plane = u_plane + chroma_width * static_cast<size_t>(chroma_rows);
+    if (layout_ == Layout::kYv12) std::swap(u_plane, v_plane);
     for (int32_t y = 0; y < rows_; ++y) {
         BYTE *dst = y_plane + static_cast<size_t>(y) * width;
         std::memcpy(dst, packed_row_.data(), width);
@@ -159,6 +188,20 @@ void TestPattern::DrawI420(uint32_t frame_number, BYTE *out) {
         for (int32_t x = 0; x < box_width_; ++x) dst[x] = lit_[static_cast<size_t>(x)] ? kLitLuma : kDarkLuma;
     }
     const size_t box_chroma = (static_cast<size_t>(box_width_) + 1) / 2;
+    const bool box_rows = scale_ > 0;
+    if (layout_ == Layout::kNv12) {
+        BYTE *uv_plane = u_plane;
+        for (int32_t cy = 0; cy < chroma_rows; ++cy) {
+            BYTE *uv = uv_plane + static_cast<size_t>(cy) * chroma_width * 2;
+            const bool in_box = box_rows && 2 * cy < kBoxCellsHigh * scale_;
+            for (size_t cx = 0; cx < chroma_width; ++cx) {
+                const bool neutral = in_box && cx < box_chroma;
+                uv[2 * cx] = neutral ? kNeutralChroma : packed_u_[cx];
+                uv[2 * cx + 1] = neutral ? kNeutralChroma : packed_v_[cx];
+            }
+        }
+        return;
+    }
     for (int32_t cy = 0; cy < chroma_rows; ++cy) {
         BYTE *u = u_plane + static_cast<size_t>(cy) * chroma_width;
         BYTE *v = v_plane + static_cast<size_t>(cy) * chroma_width;
@@ -171,18 +214,21 @@ void TestPattern::DrawI420(uint32_t frame_number, BYTE *out) {
     }
 }
 
-void TestPattern::DrawYuy2(uint32_t frame_number, BYTE *out) {
+// YUY2 (Y0 U Y1 V) and UYVY (U Y0 V Y1).
+void TestPattern::DrawPacked(uint32_t frame_number, BYTE *out) {
     const size_t row_bytes = packed_row_.size();
     const size_t pairs = row_bytes / 4;
     const size_t last = static_cast<size_t>(width_) - 1;
+    // Byte positions of Y0, U, Y1, V in a pair.
+    const size_t y0 = layout_ == Layout::kUyvy ? 1 : 0, u = y0 ^ 1, y1 = y0 + 2, v = u + 2;
     for (size_t p = 0; p < pairs; ++p) {
         const Rgb &c0 = bar_row_[2 * p];
         const Rgb &c1 = bar_row_[std::min(2 * p + 1, last)];
         BYTE *q = &packed_row_[p * 4];
-        q[0] = Luma(c0.r, c0.g, c0.b);
-        q[1] = Cb(c0.r, c0.g, c0.b);
-        q[2] = Luma(c1.r, c1.g, c1.b);
-        q[3] = Cr(c0.r, c0.g, c0.b);
+        q[y0] = Luma(c0.r, c0.g, c0.b);
+        q[u] = Cb(c0.r, c0.g, c0.b);
+        q[y1] = Luma(c1.r, c1.g, c1.b);
+        q[v] = Cr(c0.r, c0.g, c0.b);
     }
     for (int32_t y = 0; y < rows_; ++y) {
         BYTE *dst = out + static_cast<size_t>(y) * row_bytes;
@@ -190,9 +236,9 @@ void TestPattern::DrawYuy2(uint32_t frame_number, BYTE *out) {
         if (!CounterRow(frame_number, y, &lit_)) continue;
         for (int32_t x = 0; x < box_width_; ++x) {
             BYTE *pair = dst + static_cast<size_t>(x / 2) * 4;
-            pair[(x % 2) * 2] = lit_[static_cast<size_t>(x)] ? kLitLuma : kDarkLuma;
-            pair[1] = kNeutralChroma;
-            pair[3] = kNeutralChroma;
+            pair[(x % 2) == 0 ? y0 : y1] = lit_[static_cast<size_t>(x)] ? kLitLuma : kDarkLuma;
+            pair[u] = kNeutralChroma;
+            pair[v] = kNeutralChroma;
         }
     }
 }

@@ -21,8 +21,9 @@ public:
     // `bytes` is not that, or the format makes no picture.
     bool Draw(uint32_t frame_number, BYTE *out, size_t bytes);
 
+    enum class Layout { kRgb24, kRgb32, kI420, kYv12, kNv12, kYuy2, kUyvy };
+
 private:
-    enum class Layout { kRgb24, kI420, kYuy2 };
     struct Rgb {
         BYTE r, g, b;
     };
@@ -32,9 +33,9 @@ private:
     // True where the counter box covers picture row y; `lit` then says, for
     // each column inside the box, whether it is a stroke of a digit.
     bool CounterRow(uint32_t frame_number, int32_t y, std::vector<uint8_t> *lit) const;
-    void DrawRgb24(uint32_t frame_number, BYTE *out);
-    void DrawI420(uint32_t frame_number, BYTE *out);
-    void DrawYuy2(uint32_t frame_number, BYTE *out);
+    void DrawRgb(uint32_t frame_number, BYTE *out);
+    void DrawPlanar(uint32_t frame_number, BYTE *out);
+    void DrawPacked(uint32_t frame_number, BYTE *out);
 
     Layout layout_;
     int32_t width_;
