@@ -25,23 +25,6 @@ constexpr int kChannelTolerance = 6;
 
 int32_t PaddedRow(int32_t width) { return (width * 3 + 3) & ~3; }
 
-std::vector<unsigned char> ReadWholeFile(const std::string &name) {
-    std::ifstream file(name, std::ios::binary);
-    return std::vector<unsigned char>(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-}
-
-uint32_t U32(const std::vector<unsigned char> &bytes, size_t at) {
-    uint32_t v;
-    std::memcpy(&v, bytes.data() + at, 4);
-    return v;
-}
-
-uint16_t U16(const std::vector<unsigned char> &bytes, size_t at) {
-    uint16_t v;
-    std::memcpy(&v, bytes.data() + at, 2);
-    return v;
-}
-
 // The colour of picture point (x, y) of an RGB24 frame laid out as the
 // descriptor says: rows padded to 4 bytes, a positive height bottom-up.
 vcam::Rgb ColourAt(const unsigned char *data, int32_t width, int32_t height, int x, int y) {

@@ -14,28 +14,11 @@ using PreviewTest = CaptureTest;
 
 std::string TempFileName(const char *stem) { return ProcessTempPath(stem) + ".bmp"; }
 
-std::vector<unsigned char> ReadFile(const std::string &name) {
-    std::ifstream file(name, std::ios::binary);
-    return std::vector<unsigned char>(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-}
-
-uint32_t U32(const std::vector<unsigned char> &bytes, size_t at) {
-    uint32_t v;
-    std::memcpy(&v, bytes.data() + at, 4);
-    return v;
-}
-
-uint16_t U16(const std::vector<unsigned char> &bytes, size_t at) {
-    uint16_t v;
-    std::memcpy(&v, bytes.data() + at, 2);
-    return v;
-}
-
 // Saves the frame the message points at and checks the file byte by byte.
 void ExpectSavedBitmap(KOVIC_SESSION session, const FrameMessage &frame) {
     std::string name = TempFileName("kovic-e2e-");
     ASSERT_EQ(KOVICSaveSingleFrameBitmap(session, name.c_str(), frame.descriptor), 1);
-    std::vector<unsigned char> file = ReadFile(name);
+    std::vector<unsigned char> file = ReadWholeFile(name);
     DeleteFileA(name.c_str());
     ASSERT_EQ(file.size(), static_cast<size_t>(frame.length) + 54);
     EXPECT_EQ(file[0], 'B');

@@ -5,6 +5,8 @@
 #include <winternl.h>
 
 #include <cstring>
+#include <fstream>
+#include <iterator>
 
 #include "../support/virtual_camera_win32.h"
 
@@ -145,6 +147,23 @@ vcam::LumaAt LumaOfConvertedFrame(const unsigned char *i420, int width, int heig
     return [=](int x, int y) {
         return static_cast<int>(i420[static_cast<size_t>(height - 1 - y) * width + (width - 1 - x)]);
     };
+}
+
+std::vector<unsigned char> ReadWholeFile(const std::string &name) {
+    std::ifstream file(name, std::ios::binary);
+    return std::vector<unsigned char>(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+uint32_t U32(const std::vector<unsigned char> &bytes, size_t at) {
+    uint32_t v;
+    std::memcpy(&v, bytes.data() + at, 4);
+    return v;
+}
+
+uint16_t U16(const std::vector<unsigned char> &bytes, size_t at) {
+    uint16_t v;
+    std::memcpy(&v, bytes.data() + at, 2);
+    return v;
 }
 
 }  // namespace kovic_wine

@@ -44,6 +44,12 @@ extern const char kFarPlaneCamera[];
 // tests of two processes never share a file.
 std::string ProcessTempPath(const char *stem);
 
+// A whole file's bytes (empty when it cannot be read), and the little-endian
+// fields of such bytes at a byte offset.
+std::vector<unsigned char> ReadWholeFile(const std::string &name);
+uint32_t U32(const std::vector<unsigned char> &bytes, size_t at);
+uint16_t U16(const std::vector<unsigned char> &bytes, size_t at);
+
 // The catalogue's names, read through the exports.
 std::vector<std::string> CatalogueNames();
 // Catalogue index of a device, -1 when it is not listed.
