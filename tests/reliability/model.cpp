@@ -1076,8 +1076,11 @@ Outcome Model::SaveSingleFrameBitmap(intptr_t handle, bool file_name_given, cons
     if (FAILED(Check(Call::CreateFile)) || !folder_exists || target_is_folder) return out;
     const bool existed = files_.count(file) != 0;
     Check(Call::GetFileType);  // every target here is a plain file; an unknown type is taken for one
-    std::vector<uint8_t> bytes = ExpectedBitmapHeaders(frame.width, frame.height, frame.length);
-    bytes.insert(bytes.end(), frame.data.begin(), frame.data.end());
+    // The file's bytes: the headers, then the pixels, sized once.
+    const std::vector<uint8_t> headers = ExpectedBitmapHeaders(frame.width, frame.height, frame.length);
+    std::vector<uint8_t> bytes(headers.size() + frame.data.size());
+    std::copy(headers.begin(), headers.end(), bytes.begin());
+    std::copy(frame.data.begin(), frame.data.end(), bytes.begin() + static_cast<long>(headers.size()));
     // Writes the headers and the pixels and closes; true when all of it got
     // there. A write that fails, or writes less than asked while reporting
     // success (the emulated file service then writes half), ends the file;
