@@ -42,14 +42,16 @@ include(ExternalProject)
 set(_jpeg_binary ${CMAKE_BINARY_DIR}/libjpeg-turbo)
 set(_jpeg_library ${_jpeg_binary}/${CMAKE_STATIC_LIBRARY_PREFIX}turbojpeg${CMAKE_STATIC_LIBRARY_SUFFIX})
 # Only the static TurboJPEG library is built: no shared library, tools or tests.
-# Release whatever this build's type, as a system library would be.
+# Release whatever this build's type, as a system library would be. (Nothing
+# is installed, but its default prefix on Windows, c:/..., breaks its configure
+# step on the build machine.)
 ExternalProject_Add(libjpeg_turbo_build
   SOURCE_DIR ${KOVIC_LIBJPEG_TURBO_SOURCE_DIR}
   BINARY_DIR ${_jpeg_binary}
   CMAKE_ARGS -DCMAKE_TOOLCHAIN_FILE=${CMAKE_TOOLCHAIN_FILE} -DCMAKE_BUILD_TYPE=Release
              -DCMAKE_ASM_NASM_COMPILER=${KOVIC_NASM} -DENABLE_SHARED=OFF -DENABLE_STATIC=ON
              -DWITH_TURBOJPEG=ON -DWITH_JAVA=OFF -DREQUIRE_SIMD=ON -DCMAKE_POSITION_INDEPENDENT_CODE=ON
-             -Wno-dev
+             -DCMAKE_INSTALL_PREFIX=${_jpeg_binary}/unused-install-prefix -Wno-dev
   BUILD_COMMAND ${CMAKE_COMMAND} --build <BINARY_DIR> --target turbojpeg-static -j ${KOVIC_LIBJPEG_TURBO_JOBS}
   BUILD_BYPRODUCTS ${_jpeg_library}
   INSTALL_COMMAND ""
