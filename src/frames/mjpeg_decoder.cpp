@@ -117,9 +117,10 @@ bool CreateDecompressor(JumpingErrorManager *errors, jpeg_decompress_struct *dec
 // frame that leaves a table out would be decoded with the last one seen.
 // Before each frame: Huffman slots 0 and 1 get the standard tables back (what
 // an untouched decompressor would apply), slots 2 and 3 become empty (no code
-// decodes with them), and every quantisation table is zeroed, which no
-// defined table is (its DC entry is at least 1), so that a picture whose
-// first scan uses a table this frame did not define is refused.
+// decodes with them), and every quantisation table is zeroed: a table whose
+// DC entry is 0 counts as not defined by this frame (a real one divides by at
+// least 1), so that a picture whose first scan uses a table the frame left
+// out is refused.
 void ResetTables(MjpegDecoder::State *state) {
     jpeg_decompress_struct &d = state->decompressor;
     for (int slot = 0; slot < kTableSlots; ++slot) {
