@@ -1,0 +1,250 @@
+// MjpegDecoder: one libjpeg-turbo decompressor, reused for every frame of one
+// chain. Errors and warnings leave the decoder by a long jump back into
+// Decode (libjpeg's own way of failing), so the functions that set a jump
+// point hold no object with a destructor.
+#include "frames/mjpeg_decoder.h"
+
+#include <climits>
+#include <csetjmp>
+#include <cstdio>  // jpeglib.h needs FILE and size_t declared first
+#include <cstring>
+#include <new>
+
+#include <jpeglib.h>
+
+#include "frames/frame_to_rgb24.h"
+#include "platform/platform.h"
+
+namespace kovic {
+
+namespace {
+
+// libjpeg reports through these; each ends the frame at once.
+struct JumpingErrorManager {
+    jpeg_error_mgr base;  // first, so the library's pointer is this record's
+    std::jmp_buf jump;
+};
+
+[[noreturn]] void JumpOnError(j_common_ptr info) {
+    std::longjmp(reinterpret_cast<JumpingErrorManager *>(info->err)->jump, 1);
+}
+
+// Level -1 is a warning (premature end of data, a bad Huffman code, bytes
+// before a marker, a lost restart marker): the picture would hold guessed
+// blocks, so a warning fails the frame like an error. Levels 0 and up are
+// trace messages.
+void JumpOnWarning(j_common_ptr info, int level) {
+    if (level < 0) std::longjmp(reinterpret_cast<JumpingErrorManager *>(info->err)->jump, 1);
+}
+
+void PrintNothing(j_common_ptr) {}
+
+void InstallErrorManager(JumpingErrorManager *errors) {
+    jpeg_std_error(&errors->base);
+    errors->base.error_exit = JumpOnError;
+    errors->base.emit_message = JumpOnWarning;
+    errors->base.output_message = PrintNothing;
+}
+
+// Rows handed to the decoder per call: at least the most any of its
+// upsamplers produces at once, so each call returns a full batch.
+constexpr int kRowBatch = 16;
+
+// Huffman and quantisation table slots of a picture.
+constexpr int kTableSlots = NUM_HUFF_TBLS;
+static_assert(NUM_HUFF_TBLS == NUM_QUANT_TBLS, "one loop resets both kinds of table");
+
+}  // namespace
+
+struct MjpegDecoder::State {
+    jpeg_decompress_struct decompressor;
+    JumpingErrorManager errors;
+    // The standard Huffman tables for slots 0 and 1, which apply to a frame
+    // that carries none.
+    JHUFF_TBL standard_dc[2];
+    JHUFF_TBL standard_ac[2];
+    // The frame being decoded.
+    struct Frame {
+        const uint8_t *sample;
+        size_t bytes;
+        JDIMENSION width;
+        JDIMENSION rows;
+        uint8_t *destination;
+        size_t row_bytes;  // padded
+    } frame;
+};
+
+namespace {
+
+// The standard tables as the library's own compressor sets them up. False when
+// the compressor cannot be made.
+bool ReadStandardHuffmanTables(JumpingErrorManager *errors, JHUFF_TBL *dc, JHUFF_TBL *ac) {
+    jpeg_compress_struct compressor;
+    std::memset(&compressor, 0, sizeof(compressor));
+    compressor.err = &errors->base;
+    if (setjmp(errors->jump) != 0) {
+        jpeg_destroy_compress(&compressor);
+        return false;
+    }
+    jpeg_create_compress(&compressor);
+    compressor.in_color_space = JCS_RGB;
+    compressor.input_components = 3;
+    jpeg_set_defaults(&compressor);
+    for (int slot = 0; slot < 2; ++slot) {
+        if (compressor.dc_huff_tbl_ptrs[slot] == nullptr || compressor.ac_huff_tbl_ptrs[slot] == nullptr) {
+            jpeg_destroy_compress(&compressor);
+            return false;
+        }
+        dc[slot] = *compressor.dc_huff_tbl_ptrs[slot];
+        ac[slot] = *compressor.ac_huff_tbl_ptrs[slot];
+    }
+    jpeg_destroy_compress(&compressor);
+    return true;
+}
+
+bool CreateDecompressor(JumpingErrorManager *errors, jpeg_decompress_struct *decompressor) {
+    std::memset(decompressor, 0, sizeof(*decompressor));
+    decompressor->err = &errors->base;
+    if (setjmp(errors->jump) != 0) {
+        jpeg_destroy_decompress(decompressor);
+        return false;
+    }
+    jpeg_create_decompress(decompressor);
+    return true;
+}
+
+// The decompressor keeps the tables of the previous frame in its slots, and a
+// frame that leaves a table out would be decoded with the last one seen.
+// Before each frame: Huffman slots 0 and 1 get the standard tables back (what
+// an untouched decompressor would apply), slots 2 and 3 become empty (no code
+// decodes with them), and every quantisation table is zeroed: a table whose
+// DC entry is 0 counts as not defined by this frame (a real one divides by at
+// least 1), so that a picture whose first scan uses a table the frame left
+// out is refused.
+void ResetTables(MjpegDecoder::State *state) {
+    jpeg_decompress_struct &d = state->decompressor;
+    for (int slot = 0; slot < kTableSlots; ++slot) {
+        if (JQUANT_TBL *quant = d.quant_tbl_ptrs[slot]) std::memset(quant->quantval, 0, sizeof(quant->quantval));
+        JHUFF_TBL *dc = d.dc_huff_tbl_ptrs[slot];
+        JHUFF_TBL *ac = d.ac_huff_tbl_ptrs[slot];
+        if (slot < 2) {
+            if (dc != nullptr) *dc = state->standard_dc[slot];
+            if (ac != nullptr) *ac = state->standard_ac[slot];
+        } else {
+            if (dc != nullptr) std::memset(dc, 0, sizeof(*dc));
+            if (ac != nullptr) std::memset(ac, 0, sizeof(*ac));
+        }
+    }
+}
+
+// True when every component of the first scan uses a quantisation table that
+// this frame defined (see ResetTables).
+bool FirstScanTablesDefined(const jpeg_decompress_struct &d) {
+    for (int i = 0; i < d.comps_in_scan; ++i) {
+        const int slot = d.cur_comp_info[i]->quant_tbl_no;
+        if (slot < 0 || slot >= NUM_QUANT_TBLS) return false;
+        const JQUANT_TBL *quant = d.quant_tbl_ptrs[slot];
+        if (quant == nullptr || quant->quantval[0] == 0) return false;
+    }
+    return true;
+}
+
+// The decode proper, after Decode has checked the arguments and set the jump
+// point. Rows are handed out bottom row first in memory: picture row y goes
+// to memory row rows - 1 - y.
+bool DecodeFrame(MjpegDecoder::State *state) {
+    jpeg_decompress_struct *d = &state->decompressor;
+    const MjpegDecoder::State::Frame &frame = state->frame;
+    jpeg_mem_src(d, frame.sample, static_cast<unsigned long>(frame.bytes));
+    if (jpeg_read_header(d, TRUE) != JPEG_HEADER_OK) return false;
+    // MJPG frames are sequential pictures; a progressive one would keep the
+    // whole picture's coefficients in memory and take a pass per scan.
+    if (d->progressive_mode || d->image_width != frame.width || d->image_height != frame.rows) return false;
+    if (!FirstScanTablesDefined(*d)) return false;
+    d->out_color_space = JCS_EXT_BGR;
+    jpeg_start_decompress(d);
+    if (d->output_width != frame.width || d->output_height != frame.rows || d->output_components != 3) return false;
+
+    const JDIMENSION rows = frame.rows;
+    const size_t row_bytes = frame.row_bytes;
+    const size_t pixel_bytes = static_cast<size_t>(frame.width) * 3;
+    if (row_bytes > pixel_bytes) {
+        for (JDIMENSION row = 0; row < rows; ++row) {
+            std::memset(frame.destination + row * row_bytes + pixel_bytes, 0, row_bytes - pixel_bytes);
+        }
+    }
+    JSAMPROW batch[kRowBatch];
+    while (d->output_scanline < rows) {
+        const JDIMENSION first = d->output_scanline;
+        const JDIMENSION count = rows - first < kRowBatch ? rows - first : kRowBatch;
+        for (JDIMENSION k = 0; k < count; ++k) batch[k] = frame.destination + (rows - 1 - (first + k)) * row_bytes;
+        // (A memory source never suspends, so no rows means a broken stream.)
+        if (jpeg_read_scanlines(d, batch, count) == 0) return false;
+    }
+    // Reads on to the end marker: a frame cut after its last pixel still fails.
+    return jpeg_finish_decompress(d) == TRUE;
+}
+
+// The jump point of one frame. Everything the decode needs is in the state
+// record, not in locals that a long jump could leave stale.
+bool DecodeWithJumpPoint(MjpegDecoder::State *state) {
+    if (setjmp(state->errors.jump) != 0) {
+        jpeg_abort_decompress(&state->decompressor);
+        return false;
+    }
+    if (DecodeFrame(state)) return true;
+    jpeg_abort_decompress(&state->decompressor);
+    return false;
+}
+
+}  // namespace
+
+MjpegDecoderPtr MjpegDecoder::Create() {
+    void *memory = AllocateMemory(sizeof(State));
+    if (memory == nullptr) return nullptr;
+    State *state = new (memory) State;
+    InstallErrorManager(&state->errors);
+    if (!ReadStandardHuffmanTables(&state->errors, state->standard_dc, state->standard_ac) ||
+        !CreateDecompressor(&state->errors, &state->decompressor)) {
+        state->~State();
+        FreeMemory(memory);
+        return nullptr;
+    }
+    void *object = AllocateMemory(sizeof(MjpegDecoder));
+    if (object == nullptr) {
+        jpeg_destroy_decompress(&state->decompressor);
+        state->~State();
+        FreeMemory(memory);
+        return nullptr;
+    }
+    return MjpegDecoderPtr(new (object) MjpegDecoder(state));
+}
+
+MjpegDecoder::~MjpegDecoder() {
+    jpeg_destroy_decompress(&state_->decompressor);
+    state_->~State();
+    FreeMemory(state_);
+}
+
+void MjpegDecoderDeleter::operator()(MjpegDecoder *decoder) const {
+    decoder->~MjpegDecoder();
+    FreeMemory(decoder);
+}
+
+bool MjpegDecoder::Decode(const uint8_t *sample, size_t bytes, int32_t width, int32_t height,
+                          uint8_t *destination, size_t destination_bytes) {
+    // A JPEG picture is at most 65535 pixels a side; the memory source counts
+    // in unsigned long, 32 bits on 64-bit Windows.
+    if (sample == nullptr || bytes == 0 || bytes > ULONG_MAX || destination == nullptr) return false;
+    const int64_t rows = height < 0 ? -static_cast<int64_t>(height) : height;
+    if (width <= 0 || width > 65535 || rows == 0 || rows > 65535) return false;
+    const size_t row_bytes = Rgb24RowBytes(width);
+    if (static_cast<uint64_t>(row_bytes) * static_cast<uint64_t>(rows) > destination_bytes) return false;
+
+    state_->frame = State::Frame{sample, bytes, static_cast<JDIMENSION>(width), static_cast<JDIMENSION>(rows),
+                                 destination, row_bytes};
+    ResetTables(state_);
+    return DecodeWithJumpPoint(state_);
+}
+
+}  // namespace kovic
