@@ -58,6 +58,13 @@ struct Stage {
             }
         }
     }
+    // Closed as a host would before it exits: the library does not tear down
+    // graphs of sessions left open at unload.
+    ~Stage() {
+        for (KOVIC_SESSION h : sessions) KOVICClose(h);
+        KOVICDestroy();
+        emu::DestroyHostWindow(window);
+    }
 };
 
 }  // namespace
