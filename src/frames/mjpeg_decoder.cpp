@@ -6,11 +6,13 @@
 
 #include <climits>
 #include <csetjmp>
+#include <cstdint>
 #include <cstdio>  // jpeglib.h needs FILE and size_t declared first
 #include <cstring>
 #include <new>
 
 #include <jpeglib.h>
+#include <jerror.h>
 
 #include "frames/frame_to_rgb24.h"
 #include "platform/platform.h"
@@ -50,6 +52,93 @@ void InstallErrorManager(JumpingErrorManager *errors) {
 // upsamplers produces at once, so each call returns a full batch.
 constexpr int kRowBatch = 16;
 
+// libjpeg asks for a frame's working memory (sample rows, coefficient blocks,
+// the state of its modules) in its image pool and gives it all back at the end
+// of each frame or when it fails. The decoder serves that pool from an arena
+// of its own, through the library's allocator: the first frame sizes it, and
+// every later frame of that size takes its memory without an allocation. The
+// permanent pool (the decompressor, its tables) stays libjpeg's; it is filled
+// once.
+class FrameArena {
+public:
+    FrameArena() = default;
+    FrameArena(const FrameArena &) = delete;
+    FrameArena &operator=(const FrameArena &) = delete;
+    ~FrameArena() { FreeChunks(); }
+
+    // Bytes aligned to kAlignment, valid until the next Rewind; null when
+    // memory runs out or the request cannot be counted.
+    void *Take(size_t bytes) {
+        if (bytes > kLargestRequest) return nullptr;
+        bytes = (bytes + kAlignment - 1) & ~(kAlignment - 1);
+        taken_ += bytes;
+        if (chunks_ == nullptr || chunks_->size - chunks_->used < bytes) {
+            // Each new chunk at least doubles the last, so that a first frame
+            // needs few of them.
+            size_t size = chunks_ != nullptr ? 2 * chunks_->size : kFirstChunkBytes;
+            if (size < bytes) size = bytes;
+            if (!AddChunk(size)) return nullptr;
+        }
+        uint8_t *at = chunks_->base + chunks_->used;
+        chunks_->used += bytes;
+        return at;
+    }
+
+    // Every taken byte back. A frame that needed more than one chunk leaves
+    // one chunk as large as the most any frame has taken, so that the next
+    // frame of that size fits in it; if that allocation fails, the next frame
+    // allocates as the first did.
+    void Rewind() {
+        if (taken_ > most_taken_) most_taken_ = taken_;
+        taken_ = 0;
+        if (chunks_ != nullptr && chunks_->next != nullptr) {
+            FreeChunks();
+            AddChunk(most_taken_);
+        }
+        if (chunks_ != nullptr) chunks_->used = 0;
+    }
+
+private:
+    // Matches what libjpeg's own pools give its vector code (32 bytes), with
+    // room for wider registers.
+    static constexpr size_t kAlignment = 64;
+    static constexpr size_t kFirstChunkBytes = 64 * 1024;
+    // libjpeg refuses any single request near a gigabyte itself.
+    static constexpr size_t kLargestRequest = size_t{1} << 30;
+
+    struct Chunk {
+        Chunk *next;
+        uint8_t *base;  // aligned start of the chunk's bytes
+        size_t size;
+        size_t used;
+    };
+
+    bool AddChunk(size_t size) {
+        void *memory = AllocateMemory(sizeof(Chunk) + kAlignment + size);
+        if (memory == nullptr) return false;
+        Chunk *chunk = static_cast<Chunk *>(memory);
+        const uintptr_t start = reinterpret_cast<uintptr_t>(chunk + 1);
+        chunk->base = reinterpret_cast<uint8_t *>((start + kAlignment - 1) & ~static_cast<uintptr_t>(kAlignment - 1));
+        chunk->size = size;
+        chunk->used = 0;
+        chunk->next = chunks_;
+        chunks_ = chunk;
+        return true;
+    }
+
+    void FreeChunks() {
+        while (chunks_ != nullptr) {
+            Chunk *next = chunks_->next;
+            FreeMemory(chunks_);
+            chunks_ = next;
+        }
+    }
+
+    Chunk *chunks_ = nullptr;  // the one being filled first
+    size_t taken_ = 0;         // since the last Rewind
+    size_t most_taken_ = 0;    // by any frame so far
+};
+
 // Huffman and quantisation table slots of a picture.
 constexpr int kTableSlots = NUM_HUFF_TBLS;
 static_assert(NUM_HUFF_TBLS == NUM_QUANT_TBLS, "one loop resets both kinds of table");
@@ -59,6 +148,10 @@ static_assert(NUM_HUFF_TBLS == NUM_QUANT_TBLS, "one loop resets both kinds of ta
 struct MjpegDecoder::State {
     jpeg_decompress_struct decompressor;
     JumpingErrorManager errors;
+    // The image pool's memory, and libjpeg's own memory methods, which keep
+    // the permanent pool and the image pool's virtual arrays.
+    FrameArena arena;
+    jpeg_memory_mgr library_memory;
     // The standard Huffman tables for slots 0 and 1, which apply to a frame
     // that carries none.
     JHUFF_TBL standard_dc[2];
@@ -102,14 +195,77 @@ bool ReadStandardHuffmanTables(JumpingErrorManager *errors, JHUFF_TBL *dc, JHUFF
     return true;
 }
 
-bool CreateDecompressor(JumpingErrorManager *errors, jpeg_decompress_struct *decompressor) {
+MjpegDecoder::State *StateOf(j_common_ptr info) { return static_cast<MjpegDecoder::State *>(info->client_data); }
+
+// A taken block, or libjpeg's own out-of-memory failure (which jumps out).
+void *TakeOrFail(j_common_ptr info, size_t bytes) {
+    void *block = StateOf(info)->arena.Take(bytes);
+    if (block == nullptr) ERREXIT1(info, JERR_OUT_OF_MEMORY, 0);
+    return block;
+}
+
+size_t CountOrFail(j_common_ptr info, size_t a, size_t b) {
+    if (b != 0 && a > SIZE_MAX / b) ERREXIT1(info, JERR_OUT_OF_MEMORY, 0);
+    return a * b;
+}
+
+void *AllocSmall(j_common_ptr info, int pool, size_t bytes) {
+    if (pool != JPOOL_IMAGE) return StateOf(info)->library_memory.alloc_small(info, pool, bytes);
+    return TakeOrFail(info, bytes);
+}
+
+void *AllocLarge(j_common_ptr info, int pool, size_t bytes) {
+    if (pool != JPOOL_IMAGE) return StateOf(info)->library_memory.alloc_large(info, pool, bytes);
+    return TakeOrFail(info, bytes);
+}
+
+// Rows of samples, each rounded up as libjpeg's own pools round them (to 64
+// samples), since its vector code may work on whole blocks past a row's end.
+JSAMPARRAY AllocSampleRows(j_common_ptr info, int pool, JDIMENSION samples_per_row, JDIMENSION rows) {
+    if (pool != JPOOL_IMAGE) return StateOf(info)->library_memory.alloc_sarray(info, pool, samples_per_row, rows);
+    constexpr size_t kRowRounding = 64;
+    const size_t row_samples = (static_cast<size_t>(samples_per_row) + kRowRounding - 1) & ~(kRowRounding - 1);
+    auto *pointers = static_cast<JSAMPARRAY>(TakeOrFail(info, CountOrFail(info, rows, sizeof(JSAMPROW))));
+    auto *samples = static_cast<JSAMPROW>(
+        TakeOrFail(info, CountOrFail(info, CountOrFail(info, row_samples, sizeof(JSAMPLE)), rows)));
+    for (JDIMENSION row = 0; row < rows; ++row) pointers[row] = samples + row * row_samples;
+    return pointers;
+}
+
+JBLOCKARRAY AllocBlockRows(j_common_ptr info, int pool, JDIMENSION blocks_per_row, JDIMENSION rows) {
+    if (pool != JPOOL_IMAGE) return StateOf(info)->library_memory.alloc_barray(info, pool, blocks_per_row, rows);
+    auto *pointers = static_cast<JBLOCKARRAY>(TakeOrFail(info, CountOrFail(info, rows, sizeof(JBLOCKROW))));
+    auto *blocks = static_cast<JBLOCKROW>(
+        TakeOrFail(info, CountOrFail(info, CountOrFail(info, blocks_per_row, sizeof(JBLOCK)), rows)));
+    for (JDIMENSION row = 0; row < rows; ++row) pointers[row] = blocks + static_cast<size_t>(row) * blocks_per_row;
+    return pointers;
+}
+
+// libjpeg frees its own blocks of the pool (virtual arrays), then the arena
+// takes back the rest.
+void FreePool(j_common_ptr info, int pool) {
+    MjpegDecoder::State *state = StateOf(info);
+    state->library_memory.free_pool(info, pool);
+    if (pool == JPOOL_IMAGE) state->arena.Rewind();
+}
+
+bool CreateDecompressor(MjpegDecoder::State *state) {
+    jpeg_decompress_struct *decompressor = &state->decompressor;
     std::memset(decompressor, 0, sizeof(*decompressor));
-    decompressor->err = &errors->base;
-    if (setjmp(errors->jump) != 0) {
+    decompressor->err = &state->errors.base;
+    if (setjmp(state->errors.jump) != 0) {
         jpeg_destroy_decompress(decompressor);
         return false;
     }
     jpeg_create_decompress(decompressor);
+    decompressor->client_data = state;
+    jpeg_memory_mgr *memory = decompressor->mem;
+    state->library_memory = *memory;
+    memory->alloc_small = AllocSmall;
+    memory->alloc_large = AllocLarge;
+    memory->alloc_sarray = AllocSampleRows;
+    memory->alloc_barray = AllocBlockRows;
+    memory->free_pool = FreePool;
     return true;
 }
 
@@ -205,7 +361,7 @@ MjpegDecoderPtr MjpegDecoder::Create() {
     State *state = new (memory) State;
     InstallErrorManager(&state->errors);
     if (!ReadStandardHuffmanTables(&state->errors, state->standard_dc, state->standard_ac) ||
-        !CreateDecompressor(&state->errors, &state->decompressor)) {
+        !CreateDecompressor(state)) {
         state->~State();
         FreeMemory(memory);
         return nullptr;
