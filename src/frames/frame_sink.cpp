@@ -174,7 +174,7 @@ bool FrameSink::SetFrameFormat(FrameFormat format, int32_t width, int32_t height
     // Made on the host's thread before the graph runs, so that the streaming
     // thread never allocates a decoder; kept for a later MJPG format.
     if (format == FrameFormat::kMjpg && !decoder_) {
-        decoder_ = MjpegDecoder::Create();
+        decoder_ = MjpegDecoder::Create(width);
         if (!decoder_) return false;
     }
     const uint64_t frame_bytes = static_cast<uint64_t>(Rgb24RowBytes(width)) * static_cast<uint64_t>(rows);

@@ -21,8 +21,10 @@ using MjpegDecoderPtr = std::unique_ptr<MjpegDecoder, MjpegDecoderDeleter>;
 
 class MjpegDecoder {
 public:
-    // Empty when the decompressor cannot be made (memory).
-    static MjpegDecoderPtr Create();
+    // Empty when the decompressor cannot be made (memory). With a width, the
+    // working memory of a frame that wide (in any sampling a camera uses) is
+    // allocated here as well, so that not even the first frame allocates.
+    static MjpegDecoderPtr Create(int32_t frame_width = 0);
 
     // Decodes the frame in sample[0, bytes). True only for a complete, valid
     // baseline or extended sequential JPEG picture of exactly width x |height|

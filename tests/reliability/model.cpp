@@ -601,9 +601,14 @@ int Model::ConnectCaptureChain(SessionModel &s) {
     k.source_bytes = 0;
     k.frame_bytes = 0;
     if (k.decoding) {
-        // The decoder, made once per sink: its state, then the object.
+        // The decoder, made once per sink: its state, its working memory for
+        // frames of that width (every frame of the walk fits in it), then the
+        // object.
         if (!k.has_decoder) {
-            if (FAILED(Check(Call::LibraryAlloc)) || FAILED(Check(Call::LibraryAlloc))) return KOVIC_E_REGISTER_SINK;
+            if (FAILED(Check(Call::LibraryAlloc)) || (width > 0 && width <= 65535 && FAILED(Check(Call::LibraryAlloc))) ||
+                FAILED(Check(Call::LibraryAlloc))) {
+                return KOVIC_E_REGISTER_SINK;
+            }
             k.has_decoder = true;
         }
         const int64_t rows = height == INT32_MIN ? 0 : (height < 0 ? -static_cast<int64_t>(height) : height);

@@ -1,6 +1,7 @@
 // The MJPG decoder's working memory, through the library's allocator on the
-// emulated platform: the first frame of a size allocates it, later frames of
-// that size (or smaller) allocate nothing, and running out of memory at any
+// emulated platform: a decoder made for a width holds it from the start;
+// otherwise the first frame of a size allocates it, later frames of that size
+// (or smaller) allocate nothing; and running out of memory at any
 // allocation of a frame fails that frame alone: the next one decodes to the
 // same picture a fresh decoder gives.
 #include <gtest/gtest.h>
@@ -59,6 +60,29 @@ TEST_F(MjpegDecoderMemoryTest, OnlyTheFirstFrameOfASizeAllocates) {
         EXPECT_TRUE(ok) << frame->width;
     }
     EXPECT_EQ(emu::CallCount(emu::Call::LibraryAlloc), 0);
+}
+
+// A decoder made for a width holds the working memory of frames that wide in
+// every sampling cameras use, so that not even the first frame allocates.
+TEST_F(MjpegDecoderMemoryTest, ADecoderMadeForAWidthAllocatesNoMore) {
+    for (int width : {16, 33, 640, 1280, 1920, 3840}) {
+        for (Chroma chroma : {Chroma::k420, Chroma::k422, Chroma::k444}) {
+            const Frame frame = Encoded(width, width * 9 / 16 + 1, chroma);
+            kovic::MjpegDecoderPtr decoder = kovic::MjpegDecoder::Create(width);
+            ASSERT_NE(decoder, nullptr);
+            emu::ResetCallCounts();
+            bool ok = false;
+            frame.Decoded(*decoder, &ok);
+            EXPECT_TRUE(ok) << width;
+            EXPECT_EQ(emu::CallCount(emu::Call::LibraryAlloc), 0) << width << " wide, chroma " << static_cast<int>(chroma);
+        }
+    }
+    // Its making fails as a whole when that memory cannot be had.
+    for (int n = 1; n <= 3; ++n) {
+        emu::FailCall(emu::Call::LibraryAlloc, E_OUTOFMEMORY, n);
+        EXPECT_EQ(kovic::MjpegDecoder::Create(1920), nullptr) << "allocation " << n;
+        emu::ClearFaults();
+    }
 }
 
 // Every allocation of a first frame fails in turn: that frame is refused, and
