@@ -35,6 +35,11 @@ extern const char kMixedCamera[];
 extern const char kNv12SizeCamera[];
 // YUY2 640x480 first, then RGB24 320x240; its pin answers no pin category.
 extern const char kUncategorisedCamera[];
+// YUY2 640x480@30 first, then MJPG 1280x720@30 and YUY2 1280x720@10; the same
+// at 1920x1080 (YUY2 at 5); and MJPG 640x480@15 alone with the corrupt-jpeg fault.
+extern const char kMjpg720Camera[];
+extern const char kMjpg1080Camera[];
+extern const char kCorruptMjpgCamera[];
 extern const char kDefaultCamera[];
 // The catalogue's name of the device whose name runs past 80 bytes into a
 // character outside the Basic Multilingual Plane: its first 78 characters.
