@@ -72,7 +72,7 @@ typedef intptr_t KOVIC_SESSION;
 #define KOVIC_E_GRABBER_MEDIA_TYPE        0x06002000 /* setting the grabber's media type failed */
 #define KOVIC_E_GRABBER_BUFFERING         0x06004000 /* switching grabber buffering on failed */
 #define KOVIC_E_GRABBER_ONE_SHOT          0x06008000 /* switching one-shot mode off failed */
-#define KOVIC_E_REGISTER_SINK             0x06010000 /* registering the frame sink failed */
+#define KOVIC_E_REGISTER_SINK             0x06010000 /* making or registering the frame sink failed */
 #define KOVIC_E_CONNECTED_MEDIA_TYPE      0x06020000 /* reading the connected media type failed */
 #define KOVIC_E_NO_FRAME_SINK             0x06040000 /* the session has no frame sink */
 #define KOVIC_E_NO_FILE_NAME              0x06080000 /* no file name given */
@@ -167,12 +167,13 @@ KOVIC_API int KOVIC_CALL KOVICClose(KOVIC_SESSION session);
 KOVIC_API int KOVIC_CALL KOVICSelectDevice(KOVIC_SESSION session, int index);
 /* Records the requested capture size (0 or less: the device's default). 1.
  * At the next build the size is applied in RGB24 if offered so, else I420,
- * else in the offered format of that size with the highest frame rate. */
+ * else in the offered format of that size with the highest frame rate
+ * (uncompressed before compressed at equal rates). */
 KOVIC_API int KOVIC_CALL KOVICSetVideoFormat(KOVIC_SESSION session, int width, int height);
 /* 1 when the device offers exactly width x |height| in a format whose frames
- * can reach the host (one the library converts, RGB24, or MJPG, which the
- * system's decoder turns into RGB24), so that KOVICSetVideoFormat to it
- * applies it; else 0. Builds the graph when none is built. */
+ * can reach the host (RGB24, one the library converts, or MJPG, which the
+ * library decodes itself), so that KOVICSetVideoFormat to it applies it; else
+ * 0. Builds the graph when none is built. */
 KOVIC_API int KOVIC_CALL KOVICEnumVideoFormat(KOVIC_SESSION session, int width, int height);
 /* Width of the current capture format, or 0. Builds the graph when none is built. */
 KOVIC_API int KOVIC_CALL KOVICGetWidth(KOVIC_SESSION session);

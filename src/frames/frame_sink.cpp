@@ -1,7 +1,8 @@
 // The frame sink: the grabber's buffer callback on the streaming thread (no
 // lock, no allocation after the first frame) and the host's re-arming. An
 // RGB24 sample is copied as it is; any other format the library reads is
-// converted into bottom-up RGB24 straight into the frame buffer, one pass.
+// converted (or, for MJPG, decoded) into bottom-up RGB24 straight into the
+// frame buffer, one pass.
 #include "frames/frame_sink.h"
 
 #include <cstring>
@@ -56,6 +57,10 @@ HRESULT STDMETHODCALLTYPE FrameSink::SampleCB(double, IMediaSample *) { return S
 // Streaming thread. A dropped sample costs the one load of the busy flag.
 HRESULT STDMETHODCALLTYPE FrameSink::BufferCB(double sample_time, BYTE *buffer, LONG length) {
     if (LoadAcquire(&descriptor_.busy) != 0) return S_OK;
+    if (format_ == FrameFormat::kMjpg) {
+        DeliverDecoded(sample_time, buffer, length);
+        return S_OK;
+    }
     if (converting_) {
         DeliverConverted(sample_time, buffer, length);
         return S_OK;
@@ -92,6 +97,47 @@ HRESULT STDMETHODCALLTYPE FrameSink::BufferCB(double sample_time, BYTE *buffer, 
 void FrameSink::DeliverConverted(double sample_time, const BYTE *buffer, LONG length) {
     if (buffer == nullptr || length <= 0 || source_bytes_ == 0 || static_cast<size_t>(length) < source_bytes_) return;
     StoreRelease(&descriptor_.busy, 1);
+    const bool have_buffer = ReserveFrameBuffer();
+    descriptor_.sample_time = sample_time;
+    descriptor_.length = frame_bytes_;
+    if (have_buffer) {
+        ConvertFrameToRgb24(format_, buffer, static_cast<size_t>(length), source_width_, source_height_,
+                            descriptor_.data, static_cast<size_t>(frame_bytes_));
+    }
+    PostMessageA(host_window_, KOVIC_MSG_FRAME, reinterpret_cast<WPARAM>(&descriptor_), 0);
+}
+
+// Streaming thread, armed sink. Only a frame that decodes completely, to the
+// connected size, is delivered; any other sample (truncated or damaged after a
+// transfer error, another size, empty) leaves the sink armed for the next one
+// and the descriptor as the last delivered frame left it. The decoder reads
+// only sample[0, length) and writes only the frame buffer.
+void FrameSink::DeliverDecoded(double sample_time, const BYTE *buffer, LONG length) {
+    if (buffer == nullptr || length <= 0 || frame_bytes_ == 0 || !decoder_) return;
+    // Set before the buffer is touched, as on every delivering path.
+    StoreRelease(&descriptor_.busy, 1);
+    if (!ReserveFrameBuffer()) {
+        // As for the other formats: a frame without data, tried again at the
+        // next delivery.
+        descriptor_.sample_time = sample_time;
+        descriptor_.length = frame_bytes_;
+        PostMessageA(host_window_, KOVIC_MSG_FRAME, reinterpret_cast<WPARAM>(&descriptor_), 0);
+        return;
+    }
+    if (!decoder_->Decode(buffer, static_cast<size_t>(length), source_width_, source_height_, descriptor_.data,
+                          static_cast<size_t>(frame_bytes_))) {
+        // The host is not reading the buffer (it armed the sink), and no
+        // message is out, so clearing the flag here is the host's own arming
+        // handed back; the release orders the decoder's writes before it.
+        StoreRelease(&descriptor_.busy, 0);
+        return;
+    }
+    descriptor_.sample_time = sample_time;
+    descriptor_.length = frame_bytes_;
+    PostMessageA(host_window_, KOVIC_MSG_FRAME, reinterpret_cast<WPARAM>(&descriptor_), 0);
+}
+
+bool FrameSink::ReserveFrameBuffer() {
     // Only a sink whose format changed after its first frame can hold a
     // smaller buffer; the host finished with that frame before it armed.
     if (descriptor_.data != nullptr && capacity_.load(std::memory_order_relaxed) < frame_bytes_) {
@@ -103,18 +149,12 @@ void FrameSink::DeliverConverted(double sample_time, const BYTE *buffer, LONG le
         descriptor_.data = static_cast<unsigned char *>(AllocateMemory(static_cast<size_t>(frame_bytes_)));
         capacity_.store(descriptor_.data != nullptr ? frame_bytes_ : 0, std::memory_order_relaxed);
     }
-    descriptor_.sample_time = sample_time;
-    descriptor_.length = frame_bytes_;
-    if (descriptor_.data != nullptr) {
-        ConvertFrameToRgb24(format_, buffer, static_cast<size_t>(length), source_width_, source_height_,
-                            descriptor_.data, static_cast<size_t>(frame_bytes_));
-    }
-    PostMessageA(host_window_, KOVIC_MSG_FRAME, reinterpret_cast<WPARAM>(&descriptor_), 0);
+    return descriptor_.data != nullptr;
 }
 
 void FrameSink::Arm() { StoreRelease(&descriptor_.busy, 0); }
 
-void FrameSink::SetFrameFormat(FrameFormat format, int32_t width, int32_t height) {
+bool FrameSink::SetFrameFormat(FrameFormat format, int32_t width, int32_t height) {
     format_ = format;
     source_width_ = width;
     source_height_ = height;
@@ -123,16 +163,28 @@ void FrameSink::SetFrameFormat(FrameFormat format, int32_t width, int32_t height
     descriptor_.height = height;
     source_bytes_ = 0;
     frame_bytes_ = 0;
-    if (!converting_) return;
+    if (!converting_) return true;
     // Converted frames are bottom-up whatever the source's row order.
     const int32_t rows = height == INT32_MIN ? 0 : (height < 0 ? -height : height);
     descriptor_.height = rows;
-    const size_t source_bytes = SourceFrameBytes(format, width, rows == 0 ? 0 : height);
+    // Made on the host's thread before the graph runs, so that the streaming
+    // thread never allocates a decoder; kept for a later MJPG format.
+    if (format == FrameFormat::kMjpg && !decoder_) {
+        decoder_ = MjpegDecoder::Create();
+        if (!decoder_) return false;
+    }
     const uint64_t frame_bytes = static_cast<uint64_t>(Rgb24RowBytes(width)) * static_cast<uint64_t>(rows);
     // A size no frame can have delivers nothing.
-    if (source_bytes == 0 || frame_bytes == 0 || frame_bytes > INT32_MAX) return;
+    if (frame_bytes == 0 || frame_bytes > INT32_MAX) return true;
+    if (format == FrameFormat::kMjpg) {
+        frame_bytes_ = static_cast<int32_t>(frame_bytes);
+        return true;
+    }
+    const size_t source_bytes = SourceFrameBytes(format, width, rows == 0 ? 0 : height);
+    if (source_bytes == 0) return true;
     source_bytes_ = source_bytes;
     frame_bytes_ = static_cast<int32_t>(frame_bytes);
+    return true;
 }
 
 }  // namespace kovic

@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "frames/frame_to_rgb24.h"
+#include "frames/mjpeg_decoder.h"
 #include "kovic.h"
 #include "platform/platform.h"
 
@@ -41,10 +42,14 @@ public:
     // Written once per build, before the graph runs: the connected format and
     // its size as the format block stores it. RGB24 (and a sink never told,
     // or told kUnknown) copies each delivered sample as it is, the height's
-    // sign kept. The other formats are converted into bottom-up RGB24 frames
-    // of Rgb24RowBytes(width) * |height| bytes, described with a positive
-    // height; a sample too short for its format is not delivered.
-    void SetFrameFormat(FrameFormat format, int32_t width, int32_t height);
+    // sign kept. The other formats are converted (MJPG: decoded) into
+    // bottom-up RGB24 frames of Rgb24RowBytes(width) * |height| bytes,
+    // described with a positive height; a sample too short for its format, or
+    // an MJPG sample that does not decode completely to that size, is not
+    // delivered and leaves the sink armed. For MJPG the sink makes its one
+    // decoder here; false when it cannot (memory), and the sink then delivers
+    // nothing. True otherwise.
+    bool SetFrameFormat(FrameFormat format, int32_t width, int32_t height);
     FrameDescriptor *descriptor() { return &descriptor_; }
     const FrameDescriptor *descriptor() const { return &descriptor_; }
     // Bytes the frame buffer holds (0 before the first frame).
@@ -55,8 +60,13 @@ private:
     FrameSink(HWND host_window, LibraryModule module);
     ~FrameSink();
 
-    // The converted path of BufferCB, for any format but RGB24.
+    // The converted path of BufferCB, for any format but RGB24 and MJPG.
     void DeliverConverted(double sample_time, const BYTE *buffer, LONG length);
+    // The decoded path of BufferCB, for MJPG.
+    void DeliverDecoded(double sample_time, const BYTE *buffer, LONG length);
+    // Makes sure the frame buffer holds frame_bytes_ (armed sink, streaming
+    // thread); false when it cannot be allocated.
+    bool ReserveFrameBuffer();
 
     HWND host_window_;
     FrameDescriptor descriptor_;
@@ -67,6 +77,8 @@ private:
     int32_t source_height_ = 0;  // as the format block stores it
     size_t source_bytes_ = 0;    // a sample shorter than this is not delivered
     int32_t frame_bytes_ = 0;    // the converted frame: padded RGB24 row * rows
+    // MJPG only: made by SetFrameFormat, used by the streaming thread alone.
+    MjpegDecoderPtr decoder_;
     // Bytes the frame buffer holds: fixed by the first frame, grown by a longer one.
     // Written on the streaming thread, read by the host's snapshot check.
     std::atomic<int32_t> capacity_{0};

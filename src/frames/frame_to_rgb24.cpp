@@ -59,7 +59,8 @@ bool IsConvertible(FrameFormat format) {
     case FrameFormat::kI420:
     case FrameFormat::kYv12: return true;
     case FrameFormat::kUnknown:
-    case FrameFormat::kRgb24: break;
+    case FrameFormat::kRgb24:
+    case FrameFormat::kMjpg: break;
     }
     return false;
 }
@@ -82,7 +83,8 @@ bool Measure(FrameFormat format, int32_t width, int32_t height, Geometry *g) {
     case FrameFormat::kI420:
     case FrameFormat::kYv12: bytes = w * rows + 2 * chroma_width * chroma_rows; break;
     case FrameFormat::kUnknown:
-    case FrameFormat::kRgb24: return false;
+    case FrameFormat::kRgb24:
+    case FrameFormat::kMjpg: return false;
     }
     if (bytes > kMaxFrameBytes) return false;
     g->width = static_cast<size_t>(w);
@@ -172,7 +174,8 @@ bool ConvertFrameToRgb24Reference(FrameFormat format, const uint8_t *source, siz
                 break;
             }
             case FrameFormat::kUnknown:
-            case FrameFormat::kRgb24: return false;  // refused by Admit
+            case FrameFormat::kRgb24:
+            case FrameFormat::kMjpg: return false;  // refused by Admit
             }
         }
         std::memset(out + 3 * g.width, 0, g.out_stride - 3 * g.width);
@@ -283,7 +286,8 @@ bool ConvertFrameToRgb24With(const FrameToRgb24Kernels &kernels, FrameFormat for
             break;
         }
         case FrameFormat::kUnknown:
-        case FrameFormat::kRgb24: return false;  // refused by Admit
+        case FrameFormat::kRgb24:
+        case FrameFormat::kMjpg: return false;  // refused by Admit
         }
         for (size_t pad = 3 * g.width; pad < g.out_stride; ++pad) out[pad] = 0;
     }

@@ -45,7 +45,9 @@
 
 namespace kovic {
 
-enum class FrameFormat : uint8_t { kUnknown, kRgb24, kRgb32, kYuy2, kUyvy, kNv12, kI420, kYv12 };
+// kMjpg frames (one JPEG picture each) are decoded by MjpegDecoder, not
+// converted here: to the functions below it is a format they cannot convert.
+enum class FrameFormat : uint8_t { kUnknown, kRgb24, kRgb32, kYuy2, kUyvy, kNv12, kI420, kYv12, kMjpg };
 
 // Bound on |converted - formula| for every channel of every YUV triple (the
 // largest is 0.578).
@@ -57,7 +59,8 @@ size_t Rgb24RowBytes(int32_t width);
 
 // Bytes a source frame of that format must hold (layouts above); 0 for an
 // impossible size (width <= 0, height 0 or INT32_MIN, a source or RGB24 frame
-// beyond 31 bits) or for kUnknown and kRgb24.
+// beyond 31 bits) or for kUnknown, kRgb24 and kMjpg (whose frames vary in
+// length).
 size_t SourceFrameBytes(FrameFormat format, int32_t width, int32_t height);
 
 // Converts one frame into bottom-up padded RGB24 (pad bytes written as 0).

@@ -29,7 +29,7 @@ ComPtr<IPin> GetPin(IBaseFilter *filter, PIN_DIRECTION direction, int n) {
 
 // The chain is connected in the device's own format: the grabber is told to
 // want the device's current subtype before its input connects, so that it
-// passes that format on (one the library converts in the frame sink). A
+// passes that format on (one the frame sink converts, or decodes for MJPG). A
 // format the library does not read is asked for as RGB24, so that the graph
 // places the system's converter ahead of the grabber; where there is none,
 // the source's connection fails.
@@ -119,7 +119,9 @@ int CaptureGraph::ConnectGrabberToRenderer(ISampleGrabber *grabber) {
 
 // Read only once source, grabber and renderer are all connected, so that the
 // frame size and format are those the frames come in. A format block too small
-// for the size fields gives 0 by 0.
+// for the size fields gives 0 by 0. A sink that cannot get ready for the
+// format (an MJPG decoder that cannot be made) fails with
+// KOVIC_E_REGISTER_SINK.
 int CaptureGraph::ReadConnectedFormat(ISampleGrabber *grabber) {
     AM_MEDIA_TYPE connected;
     std::memset(&connected, 0, sizeof(connected));
@@ -129,9 +131,10 @@ int CaptureGraph::ReadConnectedFormat(ISampleGrabber *grabber) {
     }
     int32_t width, height;
     ReadFormatSize(connected, &width, &height);
-    frame_sink_->SetFrameFormat(FrameFormatOfSubtype(connected.subtype), width, height);
+    // An MJPG sink without its decoder could deliver nothing: the build fails.
+    const bool ready = frame_sink_->SetFrameFormat(FrameFormatOfSubtype(connected.subtype), width, height);
     FreeMediaType(connected);
-    return KOVIC_OK;
+    return ready ? KOVIC_OK : KOVIC_E_REGISTER_SINK;
 }
 
 }  // namespace kovic

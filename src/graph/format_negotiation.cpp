@@ -106,6 +106,7 @@ FrameFormat FrameFormatOfSubtype(const GUID &subtype) {
         {&MEDIASUBTYPE_YUY2, FrameFormat::kYuy2},   {&MEDIASUBTYPE_UYVY, FrameFormat::kUyvy},
         {&MEDIASUBTYPE_NV12, FrameFormat::kNv12},   {&MEDIASUBTYPE_I420, FrameFormat::kI420},
         {&MEDIASUBTYPE_IYUV, FrameFormat::kI420},   {&MEDIASUBTYPE_YV12, FrameFormat::kYv12},
+        {&MEDIASUBTYPE_MJPG, FrameFormat::kMjpg},
     };
     for (const Entry &e : kEntries) {
         if (IsEqualGUID(subtype, *e.subtype)) return e.format;
@@ -115,12 +116,9 @@ FrameFormat FrameFormatOfSubtype(const GUID &subtype) {
 
 CapabilityRank RankCapability(const AM_MEDIA_TYPE &type, const BYTE *caps, int caps_bytes) {
     CapabilityRank rank;
-    if (FrameFormatOfSubtype(type.subtype) != FrameFormat::kUnknown) {
-        rank.deliverable = true;
-    } else if (IsEqualGUID(type.subtype, MEDIASUBTYPE_MJPG)) {
-        rank.deliverable = true;
-        rank.compressed = true;
-    }
+    const FrameFormat format = FrameFormatOfSubtype(type.subtype);
+    rank.deliverable = format != FrameFormat::kUnknown;
+    rank.compressed = format == FrameFormat::kMjpg;
     int64_t interval = ReadInterval(type.pbFormat, type.cbFormat, kFormatFrameIntervalOffset);
     if (interval <= 0) {
         const size_t available = caps_bytes > 0 ? static_cast<size_t>(caps_bytes) : 0;

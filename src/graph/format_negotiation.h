@@ -30,15 +30,14 @@ constexpr unsigned kCapsMinFrameIntervalOffset = 104;
 // format type. False (and 0, 0) when the block is too small to hold them.
 bool ReadFormatSize(const AM_MEDIA_TYPE &type, int32_t *width, int32_t *height);
 
-// The frame format of a subtype the library converts itself (RGB24 is copied
-// as it is); kUnknown for any other subtype.
+// The frame format of a subtype the library reads itself (RGB24 is copied as
+// it is, MJPG decoded, the others converted); kUnknown for any other subtype.
 FrameFormat FrameFormatOfSubtype(const GUID &subtype);
 
 // How a capability of the requested size ranks for the library. A format the
-// library converts is deliverable; so is MJPG, which the system's decoder
-// turns into RGB24 ahead of the grabber; any other format (H.264, bit depths
-// the library does not read) is not, since nothing can be counted on to
-// deliver it.
+// library reads is deliverable (MJPG, which the frame sink decodes, as a
+// compressed one); any other format (H.264, bit depths the library does not
+// read) is not, since nothing can be counted on to deliver it.
 struct CapabilityRank {
     bool deliverable = false;
     bool compressed = false;

@@ -35,6 +35,9 @@ namespace {
 
 using emu::Call;
 
+// A compressed subtype the library does not read (H.264's FOURCC).
+constexpr GUID kUnreadSubtype = {0x34363248, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
+
 // splitmix64: the same numbers from the same seed on every machine.
 class Rng {
 public:
@@ -174,7 +177,7 @@ std::vector<emu::SimulatedDevice> DeviceTemplates() {
     formats.friendly_name = L"Every Format";
     formats.capabilities = {Format(MEDIASUBTYPE_NV12, 16, 12), Format(MEDIASUBTYPE_UYVY, 16, 12),
                             Format(MEDIASUBTYPE_YUY2, 16, 12), Format(MEDIASUBTYPE_YV12, 10, 6),
-                            Format(MEDIASUBTYPE_RGB32, 12, -8), emu::VideoInfo2Format(MEDIASUBTYPE_MJPG, 24, 18),
+                            Format(MEDIASUBTYPE_RGB32, 12, -8), emu::VideoInfo2Format(kUnreadSubtype, 24, 18),
                             Format(MEDIASUBTYPE_IYUV, 8, 6)};
     formats.capabilities[2].frames_per_second = 60;  // the fastest of the three of 16 by 12
     formats.current_format = Format(MEDIASUBTYPE_NV12, 16, 12);
@@ -188,14 +191,14 @@ std::vector<emu::SimulatedDevice> DeviceTemplates() {
     uncategorised.current_format = Format(MEDIASUBTYPE_YUY2, 16, 12);
     t.push_back(uncategorised);  // 11: its stream configuration found on the pin
 
-    emu::SimulatedDevice mjpeg;
-    mjpeg.friendly_name = L"Compressed";
-    mjpeg.capabilities = {Format(MEDIASUBTYPE_MJPG, 16, 12), Format(MEDIASUBTYPE_NV12, 32, 24),
-                          Format(MEDIASUBTYPE_MJPG, 32, 24)};
-    mjpeg.capabilities[1].frames_per_second = 15;
-    mjpeg.current_format = Format(MEDIASUBTYPE_MJPG, 16, 12);
-    mjpeg.connect_route = emu::ConnectRoute::kThroughConverter;
-    t.push_back(mjpeg);  // 12: a format only the graph's converter delivers
+    emu::SimulatedDevice compressed;
+    compressed.friendly_name = L"Compressed";
+    compressed.capabilities = {Format(kUnreadSubtype, 16, 12), Format(MEDIASUBTYPE_NV12, 32, 24),
+                               Format(kUnreadSubtype, 32, 24)};
+    compressed.capabilities[1].frames_per_second = 15;
+    compressed.current_format = Format(kUnreadSubtype, 16, 12);
+    compressed.connect_route = emu::ConnectRoute::kThroughConverter;
+    t.push_back(compressed);  // 12: a format only the graph's converter delivers
     return t;
 }
 

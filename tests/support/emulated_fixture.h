@@ -13,6 +13,10 @@
 
 namespace kovic_test {
 
+// A compressed subtype the library does not read (H.264's FOURCC): its frames
+// reach the sink only through the graph's converter, as RGB24.
+constexpr GUID kUnreadSubtype = {0x34363248, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
+
 struct ReceivedMessage {
     UINT message;
     WPARAM wparam;

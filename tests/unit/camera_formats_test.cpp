@@ -4,6 +4,7 @@
 // as bottom-up RGB24 (bars in order, the counter of that frame, upright),
 // described truthfully, written as a valid BMP and accepted by the I420
 // conversion.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -13,11 +14,14 @@
 #include <vector>
 
 #include "frames/frame_to_rgb24.h"
+#include "frames/mjpeg_decoder.h"
 #include "session/capture_session.h"
 #include "session/live_sessions.h"
 #include "support/emulated_fixture.h"
+#include "support/jpeg_test_frames.h"
 
 using kovic_test::EmulatedTest;
+using kovic_test::kUnreadSubtype;
 using kovic_test::RecordingWindow;
 
 namespace {
@@ -286,11 +290,11 @@ TEST_F(CameraFormatsTest, AShortSampleIsNotDelivered) {
 // A format the library does not read goes through the graph's converter as
 // RGB24; with no converter on the way the start fails at the connection.
 TEST_F(CameraFormatsTest, AFormatTheLibraryDoesNotReadNeedsTheGraphsConverter) {
-    emu::SimulatedDevice mjpg = Camera(L"MJPG", {{MEDIASUBTYPE_MJPG, 320, 240}});
-    mjpg.connect_route = emu::ConnectRoute::kThroughConverter;
-    emu::SimulatedDevice stuck = Camera(L"No converter", {{MEDIASUBTYPE_MJPG, 320, 240}});
+    emu::SimulatedDevice unread = Camera(L"H264", {{kUnreadSubtype, 320, 240}});
+    unread.connect_route = emu::ConnectRoute::kThroughConverter;
+    emu::SimulatedDevice stuck = Camera(L"No converter", {{kUnreadSubtype, 320, 240}});
     stuck.connect_route = emu::ConnectRoute::kRefused;
-    CreateWith({mjpg, stuck});
+    CreateWith({unread, stuck});
     RecordingWindow window;
     KOVIC_SESSION h = KOVICOpen(window.as_arg());
     ASSERT_EQ(KOVICStartPreview(h), 1);
@@ -303,6 +307,68 @@ TEST_F(CameraFormatsTest, AFormatTheLibraryDoesNotReadNeedsTheGraphsConverter) {
     h = KOVICOpen(window.as_arg());
     KOVICSelectDevice(h, 1);
     EXPECT_EQ(KOVICStartPreview(h), KOVIC_E_CONNECT_SOURCE_GRABBER);
+    KOVICClose(h);
+}
+
+// A camera that offers 1280x720 as MJPG at 30 frames/s and as YUY2 at 10 is
+// captured in MJPG at 30: the chain is connected in MJPG (no converter), and
+// the sink decodes each frame into the bottom-up RGB24 the host receives.
+TEST_F(CameraFormatsTest, AnMjpgCameraIsCapturedAtItsFasterRateAndDecodedByTheLibrary) {
+    emu::SimulatedFormat mjpg{MEDIASUBTYPE_MJPG, 1280, 720}, yuy2{MEDIASUBTYPE_YUY2, 1280, 720};
+    mjpg.frames_per_second = 30;
+    yuy2.frames_per_second = 10;
+    emu::SimulatedDevice camera = Camera(L"Webcam", {{MEDIASUBTYPE_YUY2, 640, 480}, yuy2, mjpg});
+    CreateWith({camera});
+    RecordingWindow window;
+    KOVIC_SESSION h = KOVICOpen(window.as_arg());
+    EXPECT_EQ(KOVICEnumVideoFormat(h, 1280, 720), 1);
+    KOVICSetVideoFormat(h, 1280, 720);
+    ASSERT_EQ(KOVICStartPreview(h), 1);
+    const std::vector<std::wstring> filters = emu::FilterNames(Record(h)->graph.filter_graph());
+    EXPECT_EQ(filters, (std::vector<std::wstring>{L"Webcam", L"Sample Grabber", L"Null Renderer"}));
+    const FrameDescriptor *d = Record(h)->graph.frame_sink()->descriptor();
+    EXPECT_EQ(d->width, 1280);
+    EXPECT_EQ(d->height, 720);
+
+    const std::vector<uint8_t> picture = kovic_test::TestPicture(1280, 720);
+    const std::vector<uint8_t> jpeg =
+        kovic_test::EncodeJpeg(picture, 1280, 720, {kovic_test::Chroma::k422, 90});
+    ASSERT_EQ(KOVICGetFrameCall(h), 1);
+    ASSERT_EQ(emu::DeliverSample(Record(h)->graph.device_source(), 0, jpeg.data(), static_cast<LONG>(jpeg.size())),
+              S_OK);
+    emu::PumpMessages(window.handle());
+    ASSERT_EQ(window.messages.size(), 2u);  // "Preview Start" and the frame
+    ASSERT_EQ(window.messages.back().message, static_cast<UINT>(KOVIC_MSG_FRAME));
+    ASSERT_NE(d->data, nullptr);
+    ASSERT_EQ(d->length, 1280 * 3 * 720);
+    // Upright and close to the encoded picture: the top row of the picture is
+    // the last row in memory.
+    int worst = 0;
+    for (int y = 0; y < 720; y += 7) {
+        for (int x = 0; x < 1280; x += 5) {
+            const uint8_t *got = d->data + static_cast<size_t>(719 - y) * 3840 + 3 * static_cast<size_t>(x);
+            const uint8_t *want = &picture[(static_cast<size_t>(y) * 1280 + x) * 3];
+            for (int c = 0; c < 3; ++c) worst = std::max(worst, std::abs(got[c] - want[c]));
+        }
+    }
+    EXPECT_LE(worst, 12);
+    KOVICClose(h);
+}
+
+// The sink's decoder is made when the chain is connected; when it cannot be,
+// the build fails as a sink that cannot be set up does, and leaves no sink.
+TEST_F(CameraFormatsTest, AnMjpgSinkWithoutItsDecoderFailsTheBuild) {
+    CreateWith({Camera(L"Webcam", {{MEDIASUBTYPE_MJPG, 320, 240}})});
+    RecordingWindow window;
+    KOVIC_SESSION h = KOVICOpen(window.as_arg());
+    emu::ResetCallCounts();
+    emu::FailCall(emu::Call::LibraryAlloc, E_OUTOFMEMORY, 2);  // the first is the sink itself
+    EXPECT_EQ(KOVICStartPreview(h), KOVIC_E_REGISTER_SINK);
+    EXPECT_EQ(emu::FaultsFired(), 1);
+    EXPECT_EQ(Record(h)->graph.frame_sink(), nullptr);
+    EXPECT_EQ(KOVICGetFrameCall(h), KOVIC_E_NO_FRAME_SINK);
+    emu::ClearFaults();
+    EXPECT_EQ(KOVICStartPreview(h), 1);
     KOVICClose(h);
 }
 

@@ -358,7 +358,7 @@ TEST(FormatNegotiationRules, SubtypesTheLibraryReads) {
     EXPECT_EQ(kovic::FrameFormatOfSubtype(MEDIASUBTYPE_I420), FrameFormat::kI420);
     EXPECT_EQ(kovic::FrameFormatOfSubtype(MEDIASUBTYPE_IYUV), FrameFormat::kI420);
     EXPECT_EQ(kovic::FrameFormatOfSubtype(MEDIASUBTYPE_YV12), FrameFormat::kYv12);
-    EXPECT_EQ(kovic::FrameFormatOfSubtype(MEDIASUBTYPE_MJPG), FrameFormat::kUnknown);
+    EXPECT_EQ(kovic::FrameFormatOfSubtype(MEDIASUBTYPE_MJPG), FrameFormat::kMjpg);
     EXPECT_EQ(kovic::FrameFormatOfSubtype(GUID_NULL), FrameFormat::kUnknown);
 }
 

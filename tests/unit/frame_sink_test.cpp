@@ -6,18 +6,24 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "frames/frame_sink.h"
 #include "frames/frame_to_rgb24.h"
+#include "frames/mjpeg_decoder.h"
 #include "platform/emulated/host_api.h"
 #include "session/capture_session.h"
 #include "session/live_sessions.h"
 #include "support/emulated_fixture.h"
+#include "support/guarded_buffer.h"
+#include "support/jpeg_test_frames.h"
 
 using kovic::FrameSink;
 using kovic_test::EmulatedTest;
+using kovic_test::GuardedBuffer;
+using kovic_test::kUnreadSubtype;
 using kovic_test::RecordingWindow;
 
 namespace {
@@ -246,6 +252,146 @@ TEST_F(FrameSinkTest, ConvertingSinkEdges) {
 }
 
 // The sink answers COM like an object that is not reference counted.
+// A sample in a buffer of its own length that ends (or starts) at an
+// inaccessible page: reading outside it faults.
+std::unique_ptr<GuardedBuffer> Guarded(const std::vector<uint8_t> &bytes, GuardedBuffer::Guard guard) {
+    auto buffer = std::make_unique<GuardedBuffer>(bytes.size(), guard);
+    if (buffer->data() != nullptr && !bytes.empty()) std::memcpy(buffer->data(), bytes.data(), bytes.size());
+    return buffer;
+}
+
+// An MJPG sink decodes each delivered frame into a bottom-up RGB24 buffer
+// allocated once; a sample that does not decode completely to the connected
+// size is not delivered: no message, the sink armed again, the descriptor as
+// the last good frame left it. The samples sit against guard pages, so a read
+// past either end faults.
+TEST_F(FrameSinkTest, AnMjpgSinkDeliversOnlyFramesThatDecodeWhole) {
+    constexpr int32_t kWidth = 70, kHeight = 40;  // 210-byte rows padded to 212
+    const size_t frame_bytes = 212 * kHeight;
+    const std::vector<uint8_t> jpeg = kovic_test::EncodeJpeg(kovic_test::TestPicture(kWidth, kHeight), kWidth, kHeight,
+                                                             {kovic_test::Chroma::k422, 90});
+    std::vector<uint8_t> expected(frame_bytes);
+    {
+        kovic::MjpegDecoderPtr decoder = kovic::MjpegDecoder::Create();
+        ASSERT_TRUE(decoder);
+        ASSERT_TRUE(decoder->Decode(jpeg.data(), jpeg.size(), kWidth, kHeight, expected.data(), expected.size()));
+    }
+    RecordingWindow window;
+    FrameSink *sink = MakeSink(window.handle());
+    ASSERT_TRUE(sink->SetFrameFormat(kovic::FrameFormat::kMjpg, kWidth, -kHeight));
+    FrameDescriptor *d = sink->descriptor();
+    EXPECT_EQ(d->width, kWidth);
+    EXPECT_EQ(d->height, kHeight) << "decoded frames are bottom-up";
+
+    sink->Arm();
+    auto good = Guarded(jpeg, GuardedBuffer::Guard::kAfterEnd);
+    sink->BufferCB(1.0, good->data(), static_cast<LONG>(jpeg.size()));
+    ASSERT_EQ(FrameMessages(window).size(), 1u);
+    EXPECT_EQ(d->busy, 1u);
+    EXPECT_EQ(d->sample_time, 1.0);
+    ASSERT_EQ(d->length, static_cast<int32_t>(frame_bytes));
+    EXPECT_EQ(sink->buffer_bytes(), static_cast<int32_t>(frame_bytes));
+    ASSERT_NE(d->data, nullptr);
+    EXPECT_EQ(std::memcmp(d->data, expected.data(), frame_bytes), 0);
+    unsigned char *buffer = d->data;
+
+    // The end marker halfway through the coded data, as a lost USB packet leaves it.
+    std::vector<uint8_t> damaged(jpeg.begin(), jpeg.begin() + static_cast<long>(jpeg.size() / 2));
+    damaged.push_back(0xFF);
+    damaged.push_back(0xD9);
+    const std::vector<uint8_t> other_size =
+        kovic_test::EncodeJpeg(kovic_test::TestPicture(kWidth, kHeight - 8), kWidth, kHeight - 8);
+    std::vector<uint8_t> garbage(jpeg.size());
+    for (size_t i = 0; i < garbage.size(); ++i) garbage[i] = static_cast<uint8_t>(i * 97 + 13);
+    garbage[0] = 0xFF;  // a start-of-image marker ahead of nonsense
+    garbage[1] = 0xD8;
+    struct Bad {
+        const char *what;
+        std::vector<uint8_t> bytes;
+    };
+    const Bad bad[] = {
+        {"truncated", std::vector<uint8_t>(jpeg.begin(), jpeg.begin() + static_cast<long>(jpeg.size() / 2))},
+        {"without its end marker", std::vector<uint8_t>(jpeg.begin(), jpeg.end() - 2)},
+        {"damaged entropy data", damaged},
+        {"another size", other_size},
+        {"garbage", garbage},
+        {"only a start marker", {0xFF, 0xD8}},
+        {"one byte", {0xFF}},
+    };
+    for (const Bad &b : bad) {
+        for (GuardedBuffer::Guard guard : {GuardedBuffer::Guard::kAfterEnd, GuardedBuffer::Guard::kBeforeStart}) {
+            sink->Arm();
+            auto sample = Guarded(b.bytes, guard);
+            EXPECT_EQ(sink->BufferCB(2.0, sample->data(), static_cast<LONG>(b.bytes.size())), S_OK);
+            EXPECT_TRUE(FrameMessages(window).size() == 1u) << b.what << ": delivered";
+            EXPECT_EQ(d->busy, 0u) << b.what << ": the sink must stay armed";
+            EXPECT_EQ(d->sample_time, 1.0) << b.what;
+            EXPECT_EQ(d->length, static_cast<int32_t>(frame_bytes)) << b.what;
+            EXPECT_EQ(d->data, buffer) << b.what;
+        }
+    }
+    sink->BufferCB(3.0, good->data(), 0);
+    sink->BufferCB(3.0, nullptr, static_cast<LONG>(jpeg.size()));
+    sink->BufferCB(3.0, good->data(), -1);
+    EXPECT_EQ(FrameMessages(window).size(), 1u) << "empty samples are not frames";
+    EXPECT_EQ(d->busy, 0u);
+
+    // A good frame after all that is delivered into the same buffer.
+    sink->BufferCB(4.0, good->data(), static_cast<LONG>(jpeg.size()));
+    ASSERT_EQ(FrameMessages(window).size(), 2u);
+    EXPECT_EQ(d->sample_time, 4.0);
+    EXPECT_EQ(d->data, buffer) << "no allocation after the first frame";
+    EXPECT_EQ(std::memcmp(d->data, expected.data(), frame_bytes), 0);
+}
+
+// A sink that is not armed never looks at the sample: it points at an
+// inaccessible page here, which any read would fault on. Nor does an MJPG
+// sink of a size no frame can have.
+TEST_F(FrameSinkTest, DroppedMjpgSamplesAreNeverRead) {
+    GuardedBuffer nothing(0, GuardedBuffer::Guard::kAfterEnd);
+    ASSERT_NE(nothing.data(), nullptr);
+    RecordingWindow window;
+    FrameSink *sink = MakeSink(window.handle());
+    ASSERT_TRUE(sink->SetFrameFormat(kovic::FrameFormat::kMjpg, 16, 16));
+    EXPECT_EQ(sink->BufferCB(0, nothing.data(), 4096), S_OK) << "before the first arming";
+    const std::vector<uint8_t> jpeg = kovic_test::EncodeJpeg(kovic_test::TestPicture(16, 16), 16, 16);
+    sink->Arm();
+    sink->BufferCB(1.0, const_cast<uint8_t *>(jpeg.data()), static_cast<LONG>(jpeg.size()));
+    EXPECT_EQ(sink->BufferCB(2.0, nothing.data(), 4096), S_OK) << "after a delivery";
+    EXPECT_EQ(FrameMessages(window).size(), 1u);
+    EXPECT_EQ(sink->descriptor()->sample_time, 1.0);
+
+    ASSERT_TRUE(sink->SetFrameFormat(kovic::FrameFormat::kMjpg, 0, 16));
+    sink->Arm();
+    EXPECT_EQ(sink->BufferCB(3.0, nothing.data(), 4096), S_OK) << "no size";
+    EXPECT_EQ(sink->descriptor()->busy, 0u);
+}
+
+// The decoder is made with the format, before any frame; when it cannot be
+// made the sink says so, and a later try makes it.
+TEST_F(FrameSinkTest, AnMjpgSinkMakesItsDecoderWithTheFormat) {
+    RecordingWindow window;
+    FrameSink *sink = MakeSink(window.handle());
+    emu::ResetCallCounts();
+    emu::FailCall(emu::Call::LibraryAlloc, E_OUTOFMEMORY);
+    EXPECT_FALSE(sink->SetFrameFormat(kovic::FrameFormat::kMjpg, 16, 16));
+    emu::ClearFaults();
+    EXPECT_TRUE(sink->SetFrameFormat(kovic::FrameFormat::kYuy2, 16, 16)) << "other formats need no decoder";
+    const int before = emu::CallCount(emu::Call::LibraryAlloc);
+    EXPECT_TRUE(sink->SetFrameFormat(kovic::FrameFormat::kMjpg, 16, 16));
+    EXPECT_GT(emu::CallCount(emu::Call::LibraryAlloc), before);
+
+    // Frames then cost one allocation, the first frame's buffer, and no more.
+    const std::vector<uint8_t> jpeg = kovic_test::EncodeJpeg(kovic_test::TestPicture(16, 16), 16, 16);
+    const int made = emu::CallCount(emu::Call::LibraryAlloc);
+    for (int i = 0; i < 3; ++i) {
+        sink->Arm();
+        sink->BufferCB(i, const_cast<uint8_t *>(jpeg.data()), static_cast<LONG>(jpeg.size()));
+    }
+    EXPECT_EQ(FrameMessages(window).size(), 3u);
+    EXPECT_EQ(emu::CallCount(emu::Call::LibraryAlloc), made + 1);
+}
+
 TEST_F(FrameSinkTest, UnknownAnswers) {
     FrameSink *sink = MakeSink(nullptr);
     ISampleGrabberCB *as_callback = sink;
@@ -339,7 +485,7 @@ TEST_F(FrameDeliveryTest, FramesArriveInTheConnectedFormat) {
     emu::SimulatedDevice i420 = Named(L"I420 camera");
     i420.current_format = {MEDIASUBTYPE_I420, 320, 240};
     emu::SimulatedDevice converted = Named(L"Converted");
-    converted.current_format = {MEDIASUBTYPE_MJPG, 320, 240};
+    converted.current_format = {kUnreadSubtype, 320, 240};
     converted.connect_route = emu::ConnectRoute::kThroughConverter;
     CreateWith({i420, converted});
     RecordingWindow window;

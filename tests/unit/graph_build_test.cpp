@@ -13,6 +13,7 @@
 #include "support/emulated_fixture.h"
 
 using kovic_test::EmulatedTest;
+using kovic_test::kUnreadSubtype;
 using kovic_test::RecordingWindow;
 
 namespace {
@@ -396,7 +397,7 @@ TEST_F(GraphBuildTest, FirstOutputPinIsUsedEvenWhenItIsThePreviewPin) {
 // one: the grabber then asks for RGB24.)
 TEST_F(GraphBuildTest, TeardownThroughAConvertingFilter) {
     emu::SimulatedDevice device = Named(L"Cam");
-    device.current_format = {MEDIASUBTYPE_MJPG, 640, 480};
+    device.current_format = {kUnreadSubtype, 640, 480};
     device.connect_route = emu::ConnectRoute::kThroughConverter;
     CreateWith({device});
     KOVIC_SESSION h = KOVICOpen(nullptr);
