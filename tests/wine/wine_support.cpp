@@ -4,6 +4,7 @@
 #include <tlhelp32.h>
 #include <winternl.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -32,6 +33,11 @@ const char kMjpg1080Camera[] = "Kovic MJPG 1080p Camera";
 const char kCorruptMjpgCamera[] = "Kovic Corrupt MJPG Camera";
 const char kDefaultCamera[] = "Kovic Virtual Camera";
 const char kFarPlaneCamera[] = "Kovic Far-Plane Camera, whose name runs on past eighty bytes to end in a sign ";
+
+bool UnderEmulation() {
+    const char *emulator = std::getenv("KOVIC_I386_EMULATOR");
+    return emulator != nullptr && emulator[0] != 0;
+}
 
 std::string ProcessTempPath(const char *stem) {
     char temp[MAX_PATH];

@@ -45,6 +45,12 @@ extern const char kDefaultCamera[];
 // character outside the Basic Multilingual Plane: its first 78 characters.
 extern const char kFarPlaneCamera[];
 
+// Whether the program runs under user-mode emulation of i386
+// (scripts/i386-namespace names its emulator in KOVIC_I386_EMULATOR, and Wine
+// hands the environment on), where machine code runs many times slower:
+// rates and times are then reported, not bounded.
+bool UnderEmulation();
+
 // The temporary folder's path followed by stem and this process's id, so
 // tests of two processes never share a file.
 std::string ProcessTempPath(const char *stem);
