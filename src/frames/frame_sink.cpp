@@ -116,6 +116,7 @@ void FrameSink::DeliverDecoded(double sample_time, const BYTE *buffer, LONG leng
     if (buffer == nullptr || length <= 0 || frame_bytes_ == 0 || !decoder_) return;
     // Set before the buffer is touched, as on every delivering path.
     StoreRelease(&descriptor_.busy, 1);
+    const unsigned char *held = descriptor_.data;
     if (!ReserveFrameBuffer()) {
         // As for the other formats: a frame without data, tried again at the
         // next delivery.
@@ -124,6 +125,9 @@ void FrameSink::DeliverDecoded(double sample_time, const BYTE *buffer, LONG leng
         PostMessageA(host_window_, KOVIC_MSG_FRAME, reinterpret_cast<WPARAM>(&descriptor_), 0);
         return;
     }
+    // A decode that fails leaves part of a picture, so a new buffer starts
+    // zeroed: whatever the host reads of it was written by the library.
+    if (descriptor_.data != held) std::memset(descriptor_.data, 0, static_cast<size_t>(frame_bytes_));
     if (!decoder_->Decode(buffer, static_cast<size_t>(length), source_width_, source_height_, descriptor_.data,
                           static_cast<size_t>(frame_bytes_))) {
         // The host is not reading the buffer (it armed the sink), and no

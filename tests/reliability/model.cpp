@@ -4,6 +4,7 @@
 // formats, pin connections, files, windows) worked out from the device
 // descriptions. One thread; no state outside the Model value.
 #include "model.h"
+#include "reference_jpeg.h"
 #include "reference_rgb24.h"
 
 #include "reference_bitmap.h"
@@ -36,12 +37,11 @@ bool HasSize(const emu::SimulatedFormat &f) {
     return f.format_bytes >= end;
 }
 
+bool IsMjpg(const GUID &subtype) { return IsEqualGUID(subtype, MEDIASUBTYPE_MJPG) != 0; }
+
 // Formats whose frames reach the host: those the library reads (RGB24 as it
-// is, the others converted) and MJPG, which the system's decoder turns into
-// RGB24 ahead of the grabber.
-bool Deliverable(const GUID &subtype) {
-    return LayoutOfSubtype(subtype) != SourceLayout::kNone || IsEqualGUID(subtype, MEDIASUBTYPE_MJPG);
-}
+// is, MJPG decoded, the others converted).
+bool Deliverable(const GUID &subtype) { return LayoutOfSubtype(subtype) != SourceLayout::kNone || IsMjpg(subtype); }
 
 // The time between frames a capability tells (its AvgTimePerFrame, else the
 // capability block's MinFrameInterval); INT64_MAX for none.
@@ -539,7 +539,7 @@ int Model::ConnectCaptureChain(SessionModel &s) {
     if (g.stream_config) {
         HRESULT hr = Check(Call::GetFormat);
         if (!FAILED(hr)) hr = Completed(hr, NewMediaTypeCopy(g.current));
-        if (hr == S_OK && LayoutOfSubtype(g.current.subtype) != SourceLayout::kNone) wanted = g.current.subtype;
+        if (hr == S_OK && Deliverable(g.current.subtype)) wanted = g.current.subtype;
     }
     if (FAILED(Check(Call::GrabberSetMediaType))) return KOVIC_E_GRABBER_MEDIA_TYPE;
     g.grabber_subtype = wanted;
@@ -594,12 +594,23 @@ int Model::ConnectCaptureChain(SessionModel &s) {
     k.width = width;
     k.height = height;
     k.converting = layout != SourceLayout::kNone && layout != SourceLayout::kRgb24;
+    k.decoding = IsMjpg(g.connected.subtype);
     k.subtype = g.connected.subtype;
     k.source_width = width;
     k.source_height = height;
     k.source_bytes = 0;
     k.frame_bytes = 0;
-    if (k.converting) {
+    if (k.decoding) {
+        // The decoder, made once per sink: its state, then the object.
+        if (!k.has_decoder) {
+            if (FAILED(Check(Call::LibraryAlloc)) || FAILED(Check(Call::LibraryAlloc))) return KOVIC_E_REGISTER_SINK;
+            k.has_decoder = true;
+        }
+        const int64_t rows = height == INT32_MIN ? 0 : (height < 0 ? -static_cast<int64_t>(height) : height);
+        k.height = static_cast<int32_t>(rows);
+        const uint64_t frame = width > 0 ? ((static_cast<uint64_t>(width) * 3 + 3) & ~uint64_t{3}) * rows : 0;
+        if (frame > 0 && frame <= INT32_MAX) k.frame_bytes = static_cast<int32_t>(frame);
+    } else if (k.converting) {
         // Converted frames are bottom-up: a positive height.
         const int64_t rows = height == INT32_MIN ? 0 : (height < 0 ? -static_cast<int64_t>(height) : height);
         k.height = static_cast<int32_t>(rows);
@@ -698,8 +709,8 @@ bool Model::ApplyDeliverableFormat(SessionModel &s) {
         }
         const emu::SimulatedFormat &held = g.device.capabilities[static_cast<size_t>(best)];
         const int64_t a = FrameInterval(cap, g.device), b = FrameInterval(held, g.device);
-        const bool compressed = IsEqualGUID(cap.subtype, MEDIASUBTYPE_MJPG);
-        const bool held_compressed = IsEqualGUID(held.subtype, MEDIASUBTYPE_MJPG);
+        const bool compressed = IsMjpg(cap.subtype);
+        const bool held_compressed = IsMjpg(held.subtype);
         if (a < b || (a == b && !compressed && held_compressed)) best = static_cast<int>(i);
     }
     if (best < 0) return false;
@@ -961,6 +972,33 @@ Outcome Model::DeliverSample(int slot, int64_t start_100ns, const std::vector<ui
 void Model::BufferCallback(SessionModel &s, int64_t start_100ns, const std::vector<uint8_t> &frame, bool known) {
     if (frame.empty() || !s.sink || !s.sink->armed) return;  // no bytes, or dropped
     SinkModel &k = *s.sink;
+    if (k.decoding) {
+        // Only a frame that decodes whole is delivered; any other sample
+        // leaves the sink armed and the descriptor as it was. A failed decode
+        // may have written part of a picture: the buffer's bytes are then not
+        // known until the next good frame.
+        if (k.frame_bytes == 0) return;
+        if (!k.has_buffer && !FAILED(Check(Call::LibraryAlloc))) {
+            k.has_buffer = true;
+            k.capacity = k.frame_bytes;
+            k.content.assign(static_cast<size_t>(k.frame_bytes), 0);
+            k.buffer_generation = ++next_buffer_;
+        }
+        if (k.has_buffer) {
+            std::vector<uint8_t> picture;
+            if (!DecodeMjpgFrame(frame, k.source_width, k.source_height, &picture)) {
+                k.content_known = false;
+                return;
+            }
+            k.content = std::move(picture);
+        }
+        k.armed = false;
+        k.sample_time = static_cast<double>(start_100ns) * 1e-7;
+        k.length = k.frame_bytes;
+        k.content_known = known;
+        PostFrame(s);
+        return;
+    }
     if (k.converting) {
         // A sample too short for its format is not taken: the sink stays armed.
         if (k.source_bytes == 0 || frame.size() < k.source_bytes) return;
@@ -1027,8 +1065,8 @@ void Model::StreamedFrame(int slot, uint32_t frame_number) {
     GraphModel &g = s.graph;
     emu::SimulatedFormat format;
     if (!StreamFormat(g, &format)) return;
-    std::vector<uint8_t> picture(FrameBytes(format));
-    const bool known = DrawStreamedFrame(format, frame_number, picture.data(), picture.size());
+    std::vector<uint8_t> picture;
+    const bool known = StreamedSample(g.device, format, frame_number, &picture);
     std::vector<uint8_t> frame = picture;
     if (g.in_graph[kConverterFilter]) {
         frame.assign(FrameBytes(Rgb24Of(g.current)), 0);

@@ -97,6 +97,10 @@ struct SinkModel {
     int32_t source_height = 0;
     uint64_t source_bytes = 0;
     int32_t frame_bytes = 0;
+    // MJPG: each frame is decoded into RGB24 of frame_bytes; a frame that
+    // does not decode whole is not taken. The decoder is made with the format.
+    bool decoding = false;
+    bool has_decoder = false;
 };
 
 // The filters of one session's graph and the connections between their pins.

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "platform/emulated/host_api.h"
 
@@ -19,6 +20,22 @@ inline void MakeStreaming(emu::SimulatedDevice *device) { device->streams_test_p
 inline bool DrawStreamedFrame(const emu::SimulatedFormat &format, uint32_t frame_number, uint8_t *out,
                               size_t bytes) {
     return emu::DrawTestPattern(format, frame_number, out, bytes);
+}
+
+// The sample a streaming device sends as frame n: the drawn picture, or for
+// MJPG the encoded one, of its own length and corrupt where the device
+// corrupts frames. False when it is not known.
+inline bool StreamedSample(const emu::SimulatedDevice &device, const emu::SimulatedFormat &format,
+                           uint32_t frame_number, std::vector<uint8_t> *sample) {
+    sample->assign(emu::FrameBytes(format), 0);
+    if (!IsEqualGUID(format.subtype, MEDIASUBTYPE_MJPG)) {
+        return DrawStreamedFrame(format, frame_number, sample->data(), sample->size());
+    }
+    size_t length =
+        emu::EncodeTestPatternJpeg(format, frame_number, device.jpeg_huffman_tables, sample->data(), sample->size());
+    length = emu::CorruptJpegFrame(frame_number, device.corrupt_jpeg_every, sample->data(), length);
+    sample->resize(length);
+    return length > 0;
 }
 
 }  // namespace walk

@@ -199,6 +199,17 @@ std::vector<emu::SimulatedDevice> DeviceTemplates() {
     compressed.current_format = Format(kUnreadSubtype, 16, 12);
     compressed.connect_route = emu::ConnectRoute::kThroughConverter;
     t.push_back(compressed);  // 12: a format only the graph's converter delivers
+
+    emu::SimulatedDevice webcam;
+    webcam.friendly_name = L"MJPG Webcam";
+    webcam.capabilities = {Format(MEDIASUBTYPE_MJPG, 16, 12), Format(MEDIASUBTYPE_YUY2, 32, 24),
+                           emu::VideoInfo2Format(MEDIASUBTYPE_MJPG, 32, 24), Format(MEDIASUBTYPE_MJPG, 24, -18),
+                           Format(MEDIASUBTYPE_RGB24, 24, 18)};
+    webcam.capabilities[1].frames_per_second = 10;  // MJPG wins at 32 by 24; RGB24 at 24 by 18
+    webcam.current_format = Format(MEDIASUBTYPE_MJPG, 16, 12);
+    webcam.jpeg_huffman_tables = false;
+    webcam.corrupt_jpeg_every = 3;
+    t.push_back(webcam);  // 13: decoded by the library, every third streamed frame corrupt
     return t;
 }
 
@@ -583,6 +594,14 @@ private:
         return v;
     }
 
+    // A buffer whose bytes the model does not know (what a failed decode
+    // left) is read from the library's own buffer, so that what the host does
+    // with it can still be predicted.
+    static void TakeUnknownBytes(const SinkModel &k, const FrameDescriptor *d, std::vector<uint8_t> *bytes) {
+        if (k.content_known || !k.has_buffer || d == nullptr || d->data == nullptr || k.length <= 0) return;
+        bytes->assign(d->data, d->data + k.length);
+    }
+
     Inputs Prepare(const Action &a) {
         Inputs in;
         in.handle = HandleOf(a);
@@ -601,6 +620,7 @@ private:
                     if (source_slot >= 0 && model_.session(source_slot).open && model_.session(source_slot).sink) {
                         in.view = ViewOf(*model_.session(source_slot).sink);
                         in.frame = RealDescriptor(source_slot);
+                        TakeUnknownBytes(*model_.session(source_slot).sink, in.frame, &in.view.data);
                     } else {
                         in.view.null = true;
                     }
@@ -633,6 +653,14 @@ private:
                 if (a.a == 8) length = 0;                              // no bytes
                 if (a.a == 9) length = 1 + static_cast<int32_t>(a.bytes_seed % 7);
                 in.sample = BytesFrom(a.bytes_seed, static_cast<size_t>(length));
+                if (IsEqualGUID(s.graph.current.subtype, MEDIASUBTYPE_MJPG) && a.a < 6 && length > 0) {
+                    // A picture of the device's pattern, with or without its
+                    // tables, and now and then corrupt.
+                    const uint32_t n = static_cast<uint32_t>(a.bytes_seed % 1000);
+                    const size_t bytes = emu::EncodeTestPatternJpeg(s.graph.current, n, a.a % 2 == 0,
+                                                                    in.sample.data(), in.sample.size());
+                    in.sample.resize(a.a == 5 ? emu::CorruptJpegFrame(n, 1, in.sample.data(), bytes) : bytes);
+                }
                 break;
             }
             case ActionKind::kYuvFrame: {
@@ -648,6 +676,7 @@ private:
                     in.yuv_length = k->length;
                     in.yuv_source.assign(k->content.begin(), k->content.begin() + k->length);
                     const FrameDescriptor *d = RealDescriptor(a.slot);
+                    TakeUnknownBytes(*k, d, &in.yuv_source);
                     in.yuv_pointer = d != nullptr ? d->data : nullptr;
                 } else {
                     Rng r(a.bytes_seed);

@@ -367,6 +367,24 @@ TEST_F(FrameSinkTest, DroppedMjpgSamplesAreNeverRead) {
     EXPECT_EQ(sink->descriptor()->busy, 0u);
 }
 
+// A first frame that fails halfway still leaves a buffer behind (allocated
+// before the decode); what the decode did not reach reads as zeros, never as
+// whatever the heap held.
+TEST_F(FrameSinkTest, AnMjpgBufferLeftByAFailedFirstFrameHoldsOnlyWhatTheLibraryWrote) {
+    RecordingWindow window;
+    FrameSink *sink = MakeSink(window.handle());
+    ASSERT_TRUE(sink->SetFrameFormat(kovic::FrameFormat::kMjpg, 64, 64));
+    const std::vector<uint8_t> jpeg = kovic_test::EncodeJpeg(kovic_test::TestPicture(64, 64), 64, 64);
+    std::vector<uint8_t> cut(jpeg.begin(), jpeg.begin() + static_cast<long>(jpeg.size() / 3));
+    sink->Arm();
+    sink->BufferCB(1.0, cut.data(), static_cast<LONG>(cut.size()));
+    const FrameDescriptor *d = sink->descriptor();
+    EXPECT_TRUE(FrameMessages(window).empty());
+    ASSERT_NE(d->data, nullptr);
+    // The picture's bottom rows come first in memory and last in the decode.
+    for (size_t i = 0; i < 64 * 3 * 8; ++i) ASSERT_EQ(d->data[i], 0) << i;
+}
+
 // The decoder is made with the format, before any frame; when it cannot be
 // made the sink says so, and a later try makes it.
 TEST_F(FrameSinkTest, AnMjpgSinkMakesItsDecoderWithTheFormat) {

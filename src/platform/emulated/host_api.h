@@ -129,6 +129,21 @@ EMU_API uint32_t FrameBytes(const SimulatedFormat &format);
 // false and nothing written otherwise.
 EMU_API bool DrawTestPattern(const SimulatedFormat &format, uint32_t frame_number, BYTE *out, size_t bytes);
 
+// The MJPG frame a streaming device delivers as frame `frame_number`: the
+// picture DrawTestPattern draws in RGB24, encoded as a baseline JPEG (4:2:2,
+// quality 85, no JFIF header), with its Huffman tables or without them (the
+// standard tables then apply). Writes into out[0, bytes); returns the
+// picture's length, or 0 when it does not fit or the size makes no picture.
+// FrameBytes(format) always holds it.
+EMU_API size_t EncodeTestPatternJpeg(const SimulatedFormat &format, uint32_t frame_number, bool huffman_tables,
+                                     BYTE *out, size_t bytes);
+// What a device that corrupts every `every`-th JPEG frame does to frame
+// `frame_number` (of `length` bytes, in place): frames every - 1, 3 * every - 1,
+// ... are cut to two thirds of their length; frames 2 * every - 1, 4 * every -
+// 1, ... keep their length but get a restart marker in the middle of their
+// coded data. Returns the length to deliver (`length` for a frame left whole).
+EMU_API size_t CorruptJpegFrame(uint32_t frame_number, uint32_t every, BYTE *jpeg, size_t length);
+
 // The output pins of a device's source filter, in enumeration order.
 enum class SourcePin {
     kCapture,  // category PIN_CATEGORY_CAPTURE; carries IAMStreamConfig
@@ -158,7 +173,8 @@ struct SimulatedDevice {
     SimulatedFormat current_format = {MEDIASUBTYPE_RGB24, 640, 480};
     double frames_per_second = 30.0;
     // True: while its graph runs, the source's own streaming thread delivers
-    // DrawTestPattern frames in the connected format at frames_per_second, frame
+    // DrawTestPattern frames in the connected format (MJPG: the
+    // EncodeTestPatternJpeg picture, of varying length) at frames_per_second, frame
     // n of each run with the sample time n / frames_per_second, along the path
     // DeliverSample takes; it has stopped when IMediaControl::Stop (or the
     // graph's last Release) returns. False: samples come only through
@@ -185,6 +201,12 @@ struct SimulatedDevice {
     // and how many bytes GetStreamCaps then writes into the caller's block:
     // VIDEO_STREAM_CONFIG_CAPS (128) and then 0x41 bytes for a larger size.
     int stream_caps_bytes = 128;
+    // MJPG frames of a streaming device (EncodeTestPatternJpeg): false leaves
+    // their Huffman tables out, as many webcams do.
+    bool jpeg_huffman_tables = true;
+    // Every this many streamed MJPG frames one is corrupt (CorruptJpegFrame),
+    // as after a USB transfer error; 0: none.
+    uint32_t corrupt_jpeg_every = 0;
 };
 
 // Registers a device at the end of the enumeration order; returns its position.

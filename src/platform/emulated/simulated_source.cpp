@@ -19,6 +19,7 @@
 
 #include "platform/emulated/graph_model.h"
 #include "platform/emulated/test_pattern.h"
+#include "platform/emulated/test_pattern_jpeg.h"
 
 namespace emu {
 namespace {
@@ -189,13 +190,23 @@ private:
         if (connected == nullptr) return;
         SimulatedFormat format{connected->connected_type().subtype, 0, 0};
         if (!connected->connected_type().ReadSize(&format.width, &format.height)) return;
-        auto pattern = std::make_unique<TestPattern>(format);
-        if (pattern->frame_bytes() == 0 || pattern->frame_bytes() > static_cast<size_t>(INT32_MAX)) return;
+        std::unique_ptr<TestPattern> pattern;
+        std::unique_ptr<TestPatternJpeg> jpeg;
+        size_t frame_bytes = 0;
+        if (IsEqualGUID(format.subtype, MEDIASUBTYPE_MJPG)) {
+            jpeg = std::make_unique<TestPatternJpeg>(format, device_->jpeg_huffman_tables);
+            frame_bytes = jpeg->capacity();
+        } else {
+            pattern = std::make_unique<TestPattern>(format);
+            frame_bytes = pattern->frame_bytes();
+        }
+        if (frame_bytes == 0 || frame_bytes > static_cast<size_t>(INT32_MAX)) return;
         // From 100 ns (the unit of sample times) to ten minutes a frame.
         const double interval = std::min(std::max(10000000.0 / device_->frames_per_second, 1.0), 6e9);
         const auto interval_100ns = static_cast<REFERENCE_TIME>(interval);
         stop_streaming_ = false;
-        streamer_ = std::thread(&SimulatedSource::Stream, this, std::move(pattern), interval_100ns);
+        streamer_ = std::thread(&SimulatedSource::Stream, this, std::move(pattern), std::move(jpeg), frame_bytes,
+                                interval_100ns);
     }
 
     void StopStreaming() {
@@ -212,8 +223,11 @@ private:
     // thread that falls behind (a frame that took longer than the interval to
     // pass) goes on from the present rather than catching up in a burst, as a
     // device that misses its slots does.
-    void Stream(std::unique_ptr<TestPattern> pattern, REFERENCE_TIME interval_100ns) {
-        std::vector<BYTE> frame(pattern->frame_bytes());
+    // An MJPG device encodes each frame into the same buffer and delivers the
+    // picture's own length.
+    void Stream(std::unique_ptr<TestPattern> pattern, std::unique_ptr<TestPatternJpeg> jpeg, size_t frame_bytes,
+                REFERENCE_TIME interval_100ns) {
+        std::vector<BYTE> frame(frame_bytes);
         const auto period = std::chrono::nanoseconds(interval_100ns * 100);
         auto due = std::chrono::steady_clock::now();
         for (uint32_t n = 0;; ++n) {
@@ -221,8 +235,14 @@ private:
                 std::unique_lock<std::mutex> lock(wake_mutex_);
                 if (wake_.wait_until(lock, due, [this] { return stop_streaming_; })) return;
             }
-            pattern->Draw(n, frame.data(), frame.size());
-            Deliver(static_cast<REFERENCE_TIME>(n) * interval_100ns, frame.data(), static_cast<LONG>(frame.size()));
+            size_t length = frame.size();
+            if (jpeg) {
+                length = jpeg->Encode(n, frame.data(), frame.size());
+                length = CorruptJpegFrame(n, device_->corrupt_jpeg_every, frame.data(), length);
+            } else {
+                pattern->Draw(n, frame.data(), frame.size());
+            }
+            Deliver(static_cast<REFERENCE_TIME>(n) * interval_100ns, frame.data(), static_cast<LONG>(length));
             due += period;
             const auto now = std::chrono::steady_clock::now();
             if (due < now) due = now;
