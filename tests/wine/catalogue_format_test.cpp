@@ -12,15 +12,16 @@ using FormatTest = CaptureTest;
 
 TEST_F(CatalogueTest, ListsTheRegisteredDevicesInSortedInstanceKeyOrder) {
     // Wine enumerates the category's instance keys sorted by key name:
-    // vcam-broken, vcam-main, vcam-mixed, vcam-no-category, vcam-nv12-size,
-    // vcam-only-i420, -nv12, -rgb32, -uyvy, -yuy2, -yv12, vcam-preview-first,
-    // vcam-short, vcam-stubborn, vcam-wide-caps, vcam-wide-name, then the key
-    // named after the class that registering the DLL wrote.
+    // vcam-broken, vcam-main, vcam-mixed, vcam-mjpg-1080, -720, -corrupt,
+    // vcam-no-category, vcam-nv12-size, vcam-only-i420, -nv12, -rgb32, -uyvy,
+    // -yuy2, -yv12, vcam-preview-first, vcam-short, vcam-stubborn,
+    // vcam-wide-caps, vcam-wide-name, then the key named after the class that
+    // registering the DLL wrote.
     const std::vector<std::string> expected = {
-        kBrokenCamera,   kMainCamera,    kMixedCamera,        kUncategorisedCamera, kNv12SizeCamera,
-        kI420Camera,     kNv12Camera,    kRgb32Camera,        kUyvyCamera,          kYuy2Camera,
-        kYv12Camera,     kPreviewFirstCamera, kShortFrameCamera, kStubbornCamera,   kWideCapsCamera,
-        kFarPlaneCamera, kDefaultCamera};
+        kBrokenCamera,       kMainCamera,        kMixedCamera,      kMjpg1080Camera,    kMjpg720Camera,
+        kCorruptMjpgCamera,  kUncategorisedCamera, kNv12SizeCamera, kI420Camera,        kNv12Camera,
+        kRgb32Camera,        kUyvyCamera,        kYuy2Camera,       kYv12Camera,        kPreviewFirstCamera,
+        kShortFrameCamera,   kStubbornCamera,    kWideCapsCamera,   kFarPlaneCamera,    kDefaultCamera};
     EXPECT_EQ(CatalogueNames(), expected);
     const int count = static_cast<int>(expected.size());
     ASSERT_EQ(KOVICGetVideoDeviceCount(), count);

@@ -4,6 +4,7 @@
 #include <tlhelp32.h>
 #include <winternl.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -27,8 +28,16 @@ const char kRgb32Camera[] = "Kovic RGB32 Camera";
 const char kMixedCamera[] = "Kovic Mixed Camera";
 const char kNv12SizeCamera[] = "Kovic NV12-Size Camera";
 const char kUncategorisedCamera[] = "Kovic Uncategorised Camera";
+const char kMjpg720Camera[] = "Kovic MJPG 720p Camera";
+const char kMjpg1080Camera[] = "Kovic MJPG 1080p Camera";
+const char kCorruptMjpgCamera[] = "Kovic Corrupt MJPG Camera";
 const char kDefaultCamera[] = "Kovic Virtual Camera";
 const char kFarPlaneCamera[] = "Kovic Far-Plane Camera, whose name runs on past eighty bytes to end in a sign ";
+
+bool UnderEmulation() {
+    const char *emulator = std::getenv("KOVIC_I386_EMULATOR");
+    return emulator != nullptr && emulator[0] != 0;
+}
 
 std::string ProcessTempPath(const char *stem) {
     char temp[MAX_PATH];

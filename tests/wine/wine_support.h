@@ -35,10 +35,21 @@ extern const char kMixedCamera[];
 extern const char kNv12SizeCamera[];
 // YUY2 640x480 first, then RGB24 320x240; its pin answers no pin category.
 extern const char kUncategorisedCamera[];
+// YUY2 640x480@30 first, then MJPG 1280x720@30 and YUY2 1280x720@10; the same
+// at 1920x1080 (YUY2 at 5); and MJPG 640x480@15 alone with the corrupt-jpeg fault.
+extern const char kMjpg720Camera[];
+extern const char kMjpg1080Camera[];
+extern const char kCorruptMjpgCamera[];
 extern const char kDefaultCamera[];
 // The catalogue's name of the device whose name runs past 80 bytes into a
 // character outside the Basic Multilingual Plane: its first 78 characters.
 extern const char kFarPlaneCamera[];
+
+// Whether the program runs under user-mode emulation of i386
+// (scripts/i386-namespace names its emulator in KOVIC_I386_EMULATOR, and Wine
+// hands the environment on), where machine code runs many times slower:
+// rates and times are then reported, not bounded.
+bool UnderEmulation();
 
 // The temporary folder's path followed by stem and this process's id, so
 // tests of two processes never share a file.

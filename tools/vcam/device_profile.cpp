@@ -108,12 +108,22 @@ bool ParseFaults(const std::wstring &text, uint32_t *faults) {
             result |= kFaultShortFrames;
         } else if (part == L"no-pin-category") {
             result |= kFaultNoPinCategory;
+        } else if (part == L"corrupt-jpeg") {
+            result |= kFaultCorruptJpeg;
         } else {
             return false;
         }
     }
     *faults = result;
     return true;
+}
+
+JpegDamage JpegDamageOfFrame(uint32_t counter) {
+    switch (counter % 7) {
+    case 3: return JpegDamage::kTruncated;
+    case 6: return JpegDamage::kDamaged;
+    default: return JpegDamage::kNone;
+    }
 }
 
 bool ParseNumber(const std::wstring &text, uint32_t minimum, uint32_t maximum, uint32_t *value) {

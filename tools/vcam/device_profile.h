@@ -18,7 +18,13 @@ enum Fault : uint32_t {
     kFaultPreviewPinFirst = 1u << 2,  // output pin 0 is a preview pin, the capture pin comes second
     kFaultShortFrames = 1u << 3,      // every third frame (counter 0, 3, 6...) carries half its bytes
     kFaultNoPinCategory = 1u << 4,    // the output pins answer no pin category (IKsPropertySet knows no property)
+    kFaultCorruptJpeg = 1u << 5,      // MJPG frames 3, 10, 17... are cut short, 6, 13, 20... damaged
 };
+
+// Frames of the corrupt-jpeg fault, by their counter: one in seven truncated,
+// another in seven with damaged entropy-coded data; the other five are whole.
+enum class JpegDamage { kNone, kTruncated, kDamaged };
+JpegDamage JpegDamageOfFrame(uint32_t counter);
 
 constexpr size_t kMaxFormats = 32;
 constexpr uint32_t kMaxTag = 15;  // the frame pattern carries four tag bits
@@ -45,13 +51,13 @@ struct DeviceProfile {
 DeviceProfile DefaultProfile();
 
 // "RGB24 320x240, I420 640x480@15, RGB24 160x-120": subtype (RGB24, RGB32,
-// I420, YV12, NV12, YUY2 or UYVY, any case), width x signed height, optional
+// I420, YV12, NV12, YUY2, UYVY or MJPG, any case), width x signed height, optional
 // @rate; entries separated by commas. Entries without a rate get
 // `default_fps`. False for an empty list, a malformed entry, a format that
 // cannot be produced, or more than kMaxFormats.
 bool ParseFormatList(const std::wstring &text, uint32_t default_fps, std::vector<VideoFormat> *formats);
 // Fault names separated by commas or blanks: fail-bind, ignore-set-format,
-// preview-pin-first, short-frames, no-pin-category. An empty text is no fault;
+// preview-pin-first, short-frames, no-pin-category, corrupt-jpeg. An empty text is no fault;
 // an unknown name fails.
 bool ParseFaults(const std::wstring &text, uint32_t *faults);
 // A decimal number in [minimum, maximum], blanks around it allowed.

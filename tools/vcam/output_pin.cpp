@@ -371,10 +371,14 @@ HRESULT OutputPin::ActivateLocked() {
     const DeviceProfile &profile = filter_->profile_locked();
     tag_ = IsEqualGUID(category_, PIN_CATEGORY_PREVIEW) ? profile.tag ^ kPreviewTagBit : profile.tag;
     short_frames_ = (profile.faults & kFaultShortFrames) != 0;
-    if (!painter_.Prepare(connection_format_)) return E_OUTOFMEMORY;
+    corrupt_jpeg_ = (profile.faults & kFaultCorruptJpeg) != 0;
+    const bool prepared = IsCompressed(connection_format_.pixel) ? mjpeg_painter_.Prepare(connection_format_)
+                                                                 : painter_.Prepare(connection_format_);
+    if (!prepared) return E_OUTOFMEMORY;
     HRESULT hr = allocator_->Commit();
     if (FAILED(hr)) {
         painter_.Release();
+        mjpeg_painter_.Release();
         return hr;
     }
     EnterCriticalSection(&run_lock_);
@@ -386,6 +390,7 @@ HRESULT OutputPin::ActivateLocked() {
     if (thread_ == nullptr) {
         allocator_->Decommit();
         painter_.Release();
+        mjpeg_painter_.Release();
         return HRESULT_FROM_WIN32(GetLastError());
     }
     return S_OK;
@@ -423,6 +428,7 @@ void OutputPin::DeactivateLocked() {
         CloseHandle(thread_);
         thread_ = nullptr;
         painter_.Release();
+        mjpeg_painter_.Release();
     }
     EnterCriticalSection(&run_lock_);
     running_ = false;
@@ -513,19 +519,45 @@ void OutputPin::Stream() {
     }
 }
 
+uint32_t OutputPin::PaintFrame(uint32_t counter, uint32_t tag, uint8_t *data, uint32_t capacity) {
+    uint32_t length = capacity;
+    if (IsCompressed(connection_format_.pixel)) {
+        // Every other frame without its Huffman tables, as most webcams send
+        // all of them; the decoder must supply the standard ones.
+        const bool huffman_tables = counter % 2 == 0;
+        length = static_cast<uint32_t>(mjpeg_painter_.Paint(counter, tag, huffman_tables, data, capacity));
+        if (length == 0) return 0;
+        if (corrupt_jpeg_) {
+            switch (JpegDamageOfFrame(counter)) {
+            case JpegDamage::kTruncated: length = static_cast<uint32_t>(TruncatedLength(length)); break;
+            case JpegDamage::kDamaged: DamageEntropyCodedData(data, length); break;
+            case JpegDamage::kNone: break;
+            }
+        }
+    } else {
+        painter_.Paint(counter, tag, data);
+    }
+    // The short-frame fault sends every third frame with half its bytes.
+    return short_frames_ && counter % 3 == 0 ? length / 2 : length;
+}
+
 bool OutputPin::DeliverFrame(REFERENCE_TIME start, REFERENCE_TIME interval, bool discontinuity, uint32_t tag) {
     IMediaSample *sample = nullptr;
     if (FAILED(allocator_->GetBuffer(&sample, nullptr, nullptr, 0)) || sample == nullptr) return false;
     BYTE *data = nullptr;
-    uint32_t bytes = painter_.image_bytes();
+    // The whole frame, or for MJPG the bound on one.
+    uint32_t bytes = ImageBytes(connection_format_);
     if (FAILED(sample->GetPointer(&data)) || data == nullptr || sample->GetSize() < static_cast<long>(bytes)) {
         sample->Release();
         return false;
     }
     uint32_t counter = frame_counter_++;
-    painter_.Paint(counter, tag, data);
-    // The short-frame fault sends every third frame with half its bytes.
-    uint32_t length = short_frames_ && counter % 3 == 0 ? bytes / 2 : bytes;
+    uint32_t length = PaintFrame(counter, tag, data, bytes);
+    if (length == 0) {
+        // A frame that did not fit its buffer is lost, as a camera loses one.
+        sample->Release();
+        return true;
+    }
     REFERENCE_TIME stop = start + interval;
     sample->SetActualDataLength(static_cast<long>(length));
     sample->SetTime(&start, &stop);

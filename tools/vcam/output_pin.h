@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "mjpeg_painter.h"
 #include "test_pattern.h"
 #include "vcam_platform.h"
 #include "video_format.h"
@@ -70,6 +71,9 @@ private:
 
     static DWORD WINAPI ThreadEntry(void *pin);
     void Stream();
+    // Paints frame `counter` into a sample buffer of `capacity` bytes and
+    // returns its length (0: nothing to send), with the profile's faults.
+    uint32_t PaintFrame(uint32_t counter, uint32_t tag, uint8_t *data, uint32_t capacity);
     // Delivers one frame; false when delivery must stop until the next run.
     bool DeliverFrame(REFERENCE_TIME start, REFERENCE_TIME interval, bool discontinuity, uint32_t tag);
 
@@ -85,7 +89,9 @@ private:
     VideoFormat connection_format_;
     uint32_t tag_ = 0;
     bool short_frames_ = false;
-    FramePainter painter_;
+    bool corrupt_jpeg_ = false;
+    FramePainter painter_;       // uncompressed formats
+    MjpegPainter mjpeg_painter_;  // MJPG
     HANDLE thread_ = nullptr;
 
     // Run parameters handed to the thread, under run_lock_.

@@ -39,6 +39,13 @@ Rgb BackgroundColour(int x, int y, int width) {
     return kBars[BarIndex(x, width)];
 }
 
+Rgb PatternColour(int x, int y, int width, uint32_t counter, uint32_t tag) {
+    if (y < kCodeBlockPixels && x < kCodeBlocks * kCodeBlockPixels) {
+        return CodeBit(x / kCodeBlockPixels, counter, tag) ? kWhite : kBlack;
+    }
+    return BackgroundColour(x, y, width);
+}
+
 // Full-range BT.601 in 8.8 fixed point, rounded.
 int LumaOf(Rgb c) { return (77 * c.r + 150 * c.g + 29 * c.b + 128) >> 8; }
 
@@ -48,6 +55,13 @@ Yuv StudioYuvOf(Rgb c) {
     const double u = 128.0 + 224.0 / 255.0 * (c.b - luma) / 1.772;
     const double v = 128.0 + 224.0 / 255.0 * (c.r - luma) / 1.402;
     return {Clamp(std::lround(y)), Clamp(std::lround(u)), Clamp(std::lround(v))};
+}
+
+Yuv FullRangeYuvOf(Rgb c) {
+    const double luma = 0.299 * c.r + 0.587 * c.g + 0.114 * c.b;
+    const double u = 128.0 + (c.b - luma) / 1.772;
+    const double v = 128.0 + (c.r - luma) / 1.402;
+    return {Clamp(std::lround(luma)), Clamp(std::lround(u)), Clamp(std::lround(v))};
 }
 
 int FullRangeLuma(int studio_luma) {
@@ -67,6 +81,7 @@ void FramePainter::Release() {
 
 bool FramePainter::Prepare(const VideoFormat &format) {
     Release();
+    if (IsCompressed(format.pixel)) return false;
     format_ = format;
     uint32_t bytes = ImageBytes(format);
     background_ = static_cast<uint8_t *>(std::calloc(bytes == 0 ? 1 : bytes, 1));
@@ -139,6 +154,7 @@ void FramePainter::SetPixel(uint8_t *frame, int x, int y, Rgb colour) const {
         }
         break;
     }
+    case PixelFormat::kMjpg: break;  // never prepared
     }
 }
 
@@ -217,6 +233,7 @@ LumaAt LumaOfFrame(const VideoFormat &format, const uint8_t *frame) {
             return FullRangeLuma(frame[static_cast<size_t>(y) * stride + 2 * static_cast<size_t>(x) + first]);
         };
     }
+    case PixelFormat::kMjpg: break;
     }
     return [](int, int) { return -1; };
 }

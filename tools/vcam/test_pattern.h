@@ -40,6 +40,8 @@ struct Rgb {
 
 // Colour of the picture at (x, y) without the code blocks (the code row is grey there).
 Rgb BackgroundColour(int x, int y, int width);
+// Colour of the whole picture at (x, y), code blocks included.
+Rgb PatternColour(int x, int y, int width, uint32_t counter, uint32_t tag);
 // Full-range BT.601 luma of a colour, rounded: what the decoder compares with.
 int LumaOf(Rgb colour);
 
@@ -52,11 +54,15 @@ struct Yuv {
 //   Cb = 128 + 224/255 (B - Y') / 1.772
 //   Cr = 128 + 224/255 (R - Y') / 1.402
 Yuv StudioYuvOf(Rgb colour);
+// BT.601 in full range, as JPEG pictures store it (JFIF), rounded:
+//   Y = Y', Cb = 128 + (B - Y') / 1.772, Cr = 128 + (R - Y') / 1.402
+Yuv FullRangeYuvOf(Rgb colour);
 // A studio-range luma level on the full 0-255 scale, rounded.
 int FullRangeLuma(int studio_luma);
 
-// Paints frames of one format: the background once, then per frame a copy of
-// it with the code blocks drawn in. Prepare allocates; Paint does not.
+// Paints frames of one uncompressed format: the background once, then per
+// frame a copy of it with the code blocks drawn in. Prepare allocates; Paint
+// does not. (MJPG frames come from MjpegPainter, mjpeg_painter.h.)
 class FramePainter {
 public:
     FramePainter() = default;
@@ -64,7 +70,8 @@ public:
     FramePainter &operator=(const FramePainter &) = delete;
     ~FramePainter();
 
-    // False when out of memory; the painter then paints nothing.
+    // False when out of memory or for a compressed format; the painter then
+    // paints nothing.
     bool Prepare(const VideoFormat &format);
     void Release();
     // Writes ImageBytes(format) bytes into `destination`.
@@ -95,6 +102,7 @@ DecodedPattern DecodePattern(const LumaAt &luma, int width, int height);
 
 // Luma readers for frames as the camera produces them, on the full 0-255 scale
 // (the RGB formats honour the sign of the height; the YUV ones are top-down).
+// MJPG frames must be decoded first: their reader answers -1 everywhere.
 LumaAt LumaOfFrame(const VideoFormat &format, const uint8_t *frame);
 
 }  // namespace vcam

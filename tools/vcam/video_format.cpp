@@ -18,6 +18,7 @@ constexpr DWORD kFourccYuy2 = Fourcc('Y', 'U', 'Y', '2');  // 0x32595559
 constexpr DWORD kFourccNv12 = Fourcc('N', 'V', '1', '2');  // 0x3231564E
 constexpr DWORD kFourccUyvy = Fourcc('U', 'Y', 'V', 'Y');  // 0x59565955
 constexpr DWORD kFourccYv12 = Fourcc('Y', 'V', '1', '2');  // 0x32315659
+constexpr DWORD kFourccMjpg = Fourcc('M', 'J', 'P', 'G');  // 0x47504A4D
 
 // A FOURCC subtype is {fourcc-0000-0010-8000-00AA00389B71}. Written out here,
 // since not every SDK's headers declare all of them.
@@ -29,6 +30,7 @@ const GUID kSubtypeYuy2 = FourccSubtype(kFourccYuy2);
 const GUID kSubtypeNv12 = FourccSubtype(kFourccNv12);
 const GUID kSubtypeUyvy = FourccSubtype(kFourccUyvy);
 const GUID kSubtypeYv12 = FourccSubtype(kFourccYv12);
+const GUID kSubtypeMjpg = FourccSubtype(kFourccMjpg);
 // MEDIASUBTYPE_RGB24 and MEDIASUBTYPE_RGB32: {e436eb7d-...} and {e436eb7e-...}.
 const GUID kSubtypeRgb24 = {0xe436eb7d, 0x524f, 0x11ce, {0x9f, 0x53, 0x00, 0x20, 0xaf, 0x0b, 0xa7, 0x70}};
 const GUID kSubtypeRgb32 = {0xe436eb7e, 0x524f, 0x11ce, {0x9f, 0x53, 0x00, 0x20, 0xaf, 0x0b, 0xa7, 0x70}};
@@ -50,12 +52,14 @@ int32_t RowBytes(const VideoFormat &format) {
     case PixelFormat::kNv12: return format.width;
     case PixelFormat::kYuy2:
     case PixelFormat::kUyvy: return format.width * 2;
+    case PixelFormat::kMjpg: return 0;
     }
     return 0;
 }
 
 uint32_t ImageBytes(const VideoFormat &format) {
     uint32_t rows = static_cast<uint32_t>(AbsoluteHeight(format));
+    if (format.pixel == PixelFormat::kMjpg) return static_cast<uint32_t>(format.width) * rows * 2;
     uint32_t row = static_cast<uint32_t>(RowBytes(format));
     if (IsPlanar420(format.pixel)) {
         // Luma plane, then chroma of a quarter per component (two planes, or
@@ -74,9 +78,12 @@ uint16_t BitsPerPixel(PixelFormat pixel) {
     case PixelFormat::kNv12: return 12;
     case PixelFormat::kYuy2:
     case PixelFormat::kUyvy: return 16;
+    case PixelFormat::kMjpg: return 24;  // the decoded picture's depth, as cameras state it
     }
     return 0;
 }
+
+bool IsCompressed(PixelFormat pixel) { return pixel == PixelFormat::kMjpg; }
 
 DWORD CompressionOf(PixelFormat pixel) {
     switch (pixel) {
@@ -87,6 +94,7 @@ DWORD CompressionOf(PixelFormat pixel) {
     case PixelFormat::kNv12: return kFourccNv12;
     case PixelFormat::kUyvy: return kFourccUyvy;
     case PixelFormat::kYv12: return kFourccYv12;
+    case PixelFormat::kMjpg: return kFourccMjpg;
     }
     return BI_RGB;
 }
@@ -102,6 +110,7 @@ const wchar_t *NameOf(PixelFormat pixel) {
     case PixelFormat::kUyvy: return L"UYVY";
     case PixelFormat::kYv12: return L"YV12";
     case PixelFormat::kRgb32: return L"RGB32";
+    case PixelFormat::kMjpg: return L"MJPG";
     }
     return L"";
 }
@@ -131,6 +140,7 @@ const GUID &SubtypeOf(PixelFormat pixel) {
     case PixelFormat::kUyvy: return kSubtypeUyvy;
     case PixelFormat::kYv12: return kSubtypeYv12;
     case PixelFormat::kRgb32: return kSubtypeRgb32;
+    case PixelFormat::kMjpg: return kSubtypeMjpg;
     }
     return GUID_NULL;
 }
@@ -175,7 +185,8 @@ HRESULT FillMediaType(const VideoFormat &format, AM_MEDIA_TYPE *type) {
 
     type->majortype = MEDIATYPE_Video;
     type->subtype = SubtypeOf(format.pixel);
-    type->bFixedSizeSamples = TRUE;
+    // Compressed frames vary in length; biSizeImage and lSampleSize give their bound.
+    type->bFixedSizeSamples = IsCompressed(format.pixel) ? FALSE : TRUE;
     type->bTemporalCompression = FALSE;
     type->lSampleSize = image_bytes;
     type->formattype = FORMAT_VideoInfo;

@@ -14,13 +14,13 @@ namespace vcam {
 // store a luma plane and chroma subsampled 2x2; 4:2:2 formats (YUY2, UYVY)
 // pack a pixel pair's luma and its one chroma pair into four bytes; RGB rows
 // are padded to 4 bytes (RGB32 rows are whole already) and a positive height
-// stores the bottom row first.
-enum class PixelFormat { kRgb24, kI420, kYuy2, kNv12, kUyvy, kYv12, kRgb32 };
+// stores the bottom row first. MJPG frames are JPEG pictures of varying length.
+enum class PixelFormat { kRgb24, kI420, kYuy2, kNv12, kUyvy, kYv12, kRgb32, kMjpg };
 
 // Every pixel format, in declaration order.
 constexpr PixelFormat kAllPixelFormats[] = {PixelFormat::kRgb24, PixelFormat::kI420, PixelFormat::kYuy2,
                                             PixelFormat::kNv12,  PixelFormat::kUyvy, PixelFormat::kYv12,
-                                            PixelFormat::kRgb32};
+                                            PixelFormat::kRgb32, PixelFormat::kMjpg};
 
 // One capability. Height is signed: a negative RGB height means top-down rows.
 struct VideoFormat {
@@ -35,10 +35,13 @@ constexpr REFERENCE_TIME kUnitsPerSecond = 10000000;  // REFERENCE_TIME counts 1
 int32_t AbsoluteHeight(const VideoFormat &format);
 // Bytes per row of the first plane: RGB24 rows are padded to a multiple of 4
 // bytes, RGB32 rows are 4 * width, the luma rows of the 4:2:0 formats width
-// bytes, the packed 4:2:2 rows 2 * width.
+// bytes, the packed 4:2:2 rows 2 * width; MJPG has no rows (0).
 int32_t RowBytes(const VideoFormat &format);
-// biSizeImage: every plane of one frame.
+// biSizeImage: every plane of one frame; for MJPG the bound on a frame's
+// length, 2 bytes a pixel, as webcams announce it.
 uint32_t ImageBytes(const VideoFormat &format);
+// Whether frames are compressed, and so of varying length.
+bool IsCompressed(PixelFormat pixel);
 uint16_t BitsPerPixel(PixelFormat pixel);
 // biCompression: BI_RGB for the RGB formats, the four-character code otherwise.
 DWORD CompressionOf(PixelFormat pixel);
@@ -54,7 +57,7 @@ const GUID &SubtypeOf(PixelFormat pixel);
 bool PixelFormatOfSubtype(const GUID &subtype, PixelFormat *pixel);
 // Whether the sizes and subsampling of a format can be produced: positive
 // width, non-zero height, top-down only for the RGB formats, an even width for
-// the YUV ones and an even height for the 4:2:0 ones.
+// the YUV ones and MJPG (4:2:2) and an even height for the 4:2:0 ones.
 bool IsProducible(const VideoFormat &format);
 // Same pixel format and size (signed height); the rate is not compared.
 bool SameFrameShape(const VideoFormat &a, const VideoFormat &b);

@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "jpeg_reader.h"
 #include "test_pattern.h"
 
 namespace vcam_test {
@@ -119,8 +120,20 @@ HRESULT STDMETHODCALLTYPE FakeInputPin::Receive(IMediaSample *sample) {
     record.discontinuity = sample->IsDiscontinuity() == S_OK;
     record.thread = GetCurrentThreadId();
     BYTE *data = nullptr;
-    if (SUCCEEDED(sample->GetPointer(&data)) && data != nullptr &&
-        record.length == static_cast<long>(vcam::ImageBytes(format_))) {
+    if (format_.pixel == vcam::PixelFormat::kMjpg) {
+        // A whole JPEG that decodes without a warning, then its pattern.
+        if (SUCCEEDED(sample->GetPointer(&data)) && data != nullptr && record.length > 0 &&
+            record.length <= static_cast<long>(vcam::ImageBytes(format_))) {
+            JpegPicture picture = ReadJpeg(data, static_cast<size_t>(record.length));
+            vcam::DecodedPattern decoded = PatternOf(picture);
+            record.decoded = picture.complete && decoded.valid && picture.width == format_.width &&
+                             picture.height == format_.height;
+            record.counter = decoded.counter;
+            record.tag = decoded.tag;
+            record.huffman_tables = HasSegmentBeforeScan(data, static_cast<size_t>(record.length), 0xC4);
+        }
+    } else if (SUCCEEDED(sample->GetPointer(&data)) && data != nullptr &&
+               record.length == static_cast<long>(vcam::ImageBytes(format_))) {
         vcam::DecodedPattern decoded =
             vcam::DecodePattern(vcam::LumaOfFrame(format_, data), format_.width, vcam::AbsoluteHeight(format_));
         record.decoded = decoded.valid;

@@ -22,6 +22,7 @@ struct ReceivedSample {
     uint32_t counter = 0;  // decoded from the pattern; 0 when it did not decode
     uint32_t tag = 0;
     bool decoded = false;
+    bool huffman_tables = false;  // MJPG: the frame carries its Huffman tables
     DWORD thread = 0;
 };
 

@@ -292,7 +292,7 @@ TEST_F(VirtualCameraTest, AStubbornDeviceAnswersSetFormatWithoutChangingAnything
 TEST_F(VirtualCameraTest, AProfileThatDoesNotParseOrAsksToFailRefusesTheLoad) {
     const std::map<std::wstring, std::wstring> refused[] = {
         {{L"Faults", L"fail-bind"}},
-        {{L"Formats", L"RGB24 320x240, MJPG 320x240"}},
+        {{L"Formats", L"RGB24 320x240, H264 320x240"}},
         {{L"Formats", L"I420 321x240"}},
         {{L"FrameRate", L"fast"}},
         {{L"Tag", L"16"}},

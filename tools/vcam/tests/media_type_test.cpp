@@ -48,6 +48,9 @@ TEST(MediaTypeTest, RowsAndImageSizesPerPixelFormat) {
         // RGB32 rows need no padding.
         {Format(PixelFormat::kRgb32, 178, 100), 712, 71200},
         {Format(PixelFormat::kRgb32, 320, -240), 1280, 307200},
+        // MJPG frames vary; the bound is 2 bytes a pixel, as a webcam's 4:2:2 would be raw.
+        {Format(PixelFormat::kMjpg, 1280, 720), 0, 1843200},
+        {Format(PixelFormat::kMjpg, 1920, 1080), 0, 4147200},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(testing::Message() << c.format.width << "x" << c.format.height);
@@ -77,6 +80,8 @@ TEST(MediaTypeTest, VideoInfoTypeCarriesTheBitmapHeaderOfTheFormat) {
     const GUID rgb32 = {0xe436eb7e, 0x524f, 0x11ce, {0x9f, 0x53, 0x00, 0x20, 0xaf, 0x0b, 0xa7, 0x70}};
     const GUID i420 = FourccGuid(0x30323449), yuy2 = FourccGuid(0x32595559), nv12 = FourccGuid(0x3231564E),
                uyvy = FourccGuid(0x59565955), yv12 = FourccGuid(0x32315659);
+    // {47504A4D-0000-0010-8000-00AA00389B71}, biCompression 'MJPG'.
+    const GUID mjpg = FourccGuid(0x47504A4D);
     struct Case {
         VideoFormat format;
         const GUID *subtype;
@@ -92,6 +97,8 @@ TEST(MediaTypeTest, VideoInfoTypeCarriesTheBitmapHeaderOfTheFormat) {
         {Format(PixelFormat::kYv12, 176, 144, 5), &yv12, 0x32315659, 12},
         {Format(PixelFormat::kRgb32, 320, 240), &rgb32, BI_RGB, 32},
         {Format(PixelFormat::kRgb32, 178, -100), &rgb32, BI_RGB, 32},
+        {Format(PixelFormat::kMjpg, 1280, 720), &mjpg, 0x47504A4D, 24},
+        {Format(PixelFormat::kMjpg, 1920, 1080, 15), &mjpg, 0x47504A4D, 24},
     };
     // The SDK's own declarations agree where it has them.
     EXPECT_TRUE(IsEqualGUID(rgb24, MEDIASUBTYPE_RGB24));
@@ -99,6 +106,7 @@ TEST(MediaTypeTest, VideoInfoTypeCarriesTheBitmapHeaderOfTheFormat) {
     EXPECT_TRUE(IsEqualGUID(yuy2, MEDIASUBTYPE_YUY2));
     EXPECT_TRUE(IsEqualGUID(uyvy, MEDIASUBTYPE_UYVY));
     EXPECT_TRUE(IsEqualGUID(yv12, MEDIASUBTYPE_YV12));
+    EXPECT_TRUE(IsEqualGUID(mjpg, MEDIASUBTYPE_MJPG));
     for (const Case &c : cases) {
         SCOPED_TRACE(testing::Message() << c.format.width << "x" << c.format.height);
         AM_MEDIA_TYPE *type = CreateMediaType(c.format);
@@ -108,7 +116,8 @@ TEST(MediaTypeTest, VideoInfoTypeCarriesTheBitmapHeaderOfTheFormat) {
         EXPECT_TRUE(IsEqualGUID(type->formattype, FORMAT_VideoInfo));
         ASSERT_EQ(type->cbFormat, sizeof(VIDEOINFOHEADER));
         EXPECT_EQ(type->pUnk, nullptr);
-        EXPECT_TRUE(type->bFixedSizeSamples);
+        EXPECT_EQ(type->bFixedSizeSamples != FALSE, c.format.pixel != PixelFormat::kMjpg)
+            << "compressed frames vary in length";
         EXPECT_FALSE(type->bTemporalCompression);
         const VIDEOINFOHEADER &info = InfoOf(*type);
         EXPECT_EQ(info.bmiHeader.biSize, sizeof(BITMAPINFOHEADER));
@@ -149,7 +158,7 @@ TEST(MediaTypeTest, ReadingRejectsWhatIsNotAVideoInfoTypeOfAKnownSubtype) {
     changed = type;
     changed.subtype = MEDIASUBTYPE_RGB565;
     EXPECT_FALSE(ReadMediaType(changed, &format));
-    changed.subtype = MEDIASUBTYPE_MJPG;
+    changed.subtype = FourccGuid(0x34363248);  // H264
     EXPECT_FALSE(ReadMediaType(changed, &format));
     changed = type;
     changed.majortype = MEDIATYPE_Audio;
@@ -215,9 +224,9 @@ TEST(DeviceProfileTest, FormatListsParseWithSignedHeightsRatesAndAnyCase) {
     EXPECT_EQ(formats[3].frames_per_second, 60u);
 
     ASSERT_TRUE(ParseFormatList(L"NV12 640x480@30, uyvy 720x576@25, Yv12 176x144, RGB32 320x-240, rgb32 178x100, "
-                                L"UYVY 320x241",
+                                L"UYVY 320x241, mjpg 1280x720@30, MJPG 1920x1080",
                                 30, &formats));
-    ASSERT_EQ(formats.size(), 6u);
+    ASSERT_EQ(formats.size(), 8u);
     EXPECT_TRUE(SameFrameShape(formats[0], Format(PixelFormat::kNv12, 640, 480)));
     EXPECT_TRUE(SameFrameShape(formats[1], Format(PixelFormat::kUyvy, 720, 576)));
     EXPECT_EQ(formats[1].frames_per_second, 25u);
@@ -225,6 +234,8 @@ TEST(DeviceProfileTest, FormatListsParseWithSignedHeightsRatesAndAnyCase) {
     EXPECT_TRUE(SameFrameShape(formats[3], Format(PixelFormat::kRgb32, 320, -240))) << "RGB32 may be top-down";
     EXPECT_TRUE(SameFrameShape(formats[4], Format(PixelFormat::kRgb32, 178, 100)));
     EXPECT_TRUE(SameFrameShape(formats[5], Format(PixelFormat::kUyvy, 320, 241))) << "4:2:2 takes any height";
+    EXPECT_TRUE(SameFrameShape(formats[6], Format(PixelFormat::kMjpg, 1280, 720)));
+    EXPECT_TRUE(SameFrameShape(formats[7], Format(PixelFormat::kMjpg, 1920, 1080)));
     for (PixelFormat pixel : kAllPixelFormats) {
         PixelFormat back = PixelFormat::kRgb24;
         ASSERT_TRUE(PixelFormatOfName(NameOf(pixel), &back));
@@ -236,7 +247,9 @@ TEST(DeviceProfileTest, MalformedOrUnproducibleFormatsFailAndLeaveTheListAlone) 
     const wchar_t *bad[] = {
         L"",                   // nothing
         L"RGB24 320x240,",     // empty entry
-        L"MJPG 320x240",       // unknown subtype
+        L"H264 320x240",       // unknown subtype
+        L"MJPG 321x240",       // odd width cannot be subsampled 4:2:2
+        L"MJPG 320x-240",      // compressed frames have no row order
         L"NV21 320x240",       // unknown subtype
         L"RGB 320x240",        // a prefix of a name is no name
         L"RGB24 320",          // no height
@@ -279,6 +292,8 @@ TEST(DeviceProfileTest, FaultsTagAndRateParse) {
     EXPECT_EQ(faults, kFaultFailBind | kFaultShortFrames | kFaultPreviewPinFirst | kFaultIgnoreSetFormat);
     ASSERT_TRUE(ParseFaults(L"no-pin-category", &faults));
     EXPECT_EQ(faults, kFaultNoPinCategory);
+    ASSERT_TRUE(ParseFaults(L"corrupt-jpeg,short-frames", &faults));
+    EXPECT_EQ(faults, kFaultCorruptJpeg | kFaultShortFrames);
     EXPECT_FALSE(ParseFaults(L"short-frames, explode", &faults));
     uint32_t value = 7;
     EXPECT_TRUE(ParseNumber(L" 15 ", 0, 15, &value));

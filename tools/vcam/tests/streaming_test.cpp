@@ -219,5 +219,56 @@ TEST_F(StreamingTest, TheShortFrameFaultHalvesEveryThirdFrame) {
     }
 }
 
+// MJPG: every frame a whole JPEG of the pattern, shorter than the announced
+// bound, with the frame's counter; the even frames carry Huffman tables, the
+// odd ones leave them out as webcams do.
+TEST_F(StreamingTest, MjpgFramesAreJpegsOfThePatternEveryOtherWithoutHuffmanTables) {
+    receiver_.accepted = {vcam::PixelFormat::kMjpg};
+    Connect({{L"Formats", L"MJPG 320x240@60"}, {L"Tag", L"5"}});
+    RunSoon();
+    ASSERT_TRUE(WaitForSamples(6));
+    filter_->Stop();
+    std::vector<ReceivedSample> samples = receiver_.Samples();
+    for (size_t i = 0; i < samples.size(); ++i) {
+        SCOPED_TRACE(testing::Message() << "sample " << i);
+        EXPECT_GT(samples[i].length, 0);
+        EXPECT_LT(samples[i].length, 320 * 240 * 2);
+        ASSERT_TRUE(samples[i].decoded);
+        EXPECT_EQ(samples[i].counter, i);
+        EXPECT_EQ(samples[i].tag, 5u);
+        EXPECT_EQ(samples[i].huffman_tables, i % 2 == 0);
+    }
+}
+
+// corrupt-jpeg: frames 3, 10, 17... cut to half their length, frames 6, 13,
+// 20... of full length with damaged data; neither decodes cleanly, every
+// other frame does.
+TEST_F(StreamingTest, TheCorruptJpegFaultTruncatesOneFrameInSevenAndDamagesAnother) {
+    receiver_.accepted = {vcam::PixelFormat::kMjpg};
+    Connect({{L"Formats", L"MJPG 320x240@60"}, {L"Faults", L"corrupt-jpeg"}});
+    RunSoon();
+    ASSERT_TRUE(WaitForSamples(15));
+    filter_->Stop();
+    std::vector<ReceivedSample> samples = receiver_.Samples();
+    for (size_t i = 0; i < samples.size(); ++i) {
+        SCOPED_TRACE(testing::Message() << "sample " << i);
+        const long whole = samples[i == 0 ? 1 : i - 1].length;  // frames 2 and 5 are whole
+        switch (i % 7) {
+        case 3:
+            EXPECT_FALSE(samples[i].decoded);
+            EXPECT_LE(samples[i].length, whole * 6 / 10);
+            break;
+        case 6:
+            EXPECT_FALSE(samples[i].decoded);
+            EXPECT_GE(samples[i].length, whole * 9 / 10);
+            break;
+        default:
+            ASSERT_TRUE(samples[i].decoded);
+            EXPECT_EQ(samples[i].counter, i);
+            break;
+        }
+    }
+}
+
 }  // namespace
 }  // namespace vcam_test
