@@ -60,22 +60,8 @@ void ExpectBarColours(const unsigned char *data, int32_t width, int32_t height) 
 // Saves the frame and reads the file back: a 24-bit BMP of the frame's size
 // whose pixel bytes are the frame's and carry the pattern.
 void ExpectBitmapOfFrame(KOVIC_SESSION session, const FrameMessage &frame, uint32_t tag) {
-    std::string name = ProcessTempPath("kovic-formats-") + ".bmp";
-    ASSERT_EQ(KOVICSaveSingleFrameBitmap(session, name.c_str(), frame.descriptor), 1);
-    std::vector<unsigned char> file = ReadWholeFile(name);
-    DeleteFileA(name.c_str());
-    ASSERT_EQ(file.size(), static_cast<size_t>(frame.length) + 54);
-    EXPECT_EQ(file[0], 'B');
-    EXPECT_EQ(file[1], 'M');
-    EXPECT_EQ(U32(file, 2), file.size());
-    EXPECT_EQ(U32(file, 10), 54u) << "pixels follow the two headers";
-    EXPECT_EQ(U32(file, 14), 40u);
-    EXPECT_EQ(static_cast<int32_t>(U32(file, 18)), frame.width);
-    EXPECT_EQ(static_cast<int32_t>(U32(file, 22)), frame.height);
-    EXPECT_EQ(U16(file, 26), 1);
-    EXPECT_EQ(U16(file, 28), 24);
-    EXPECT_EQ(U32(file, 30), 0u) << "uncompressed";
-    EXPECT_EQ(std::memcmp(file.data() + 54, frame.data, static_cast<size_t>(frame.length)), 0);
+    std::vector<unsigned char> file = SaveAndCheckBitmap(session, frame, "kovic-formats-");
+    ASSERT_FALSE(file.empty());
     vcam::DecodedPattern pattern = DecodeDeliveredFrame(frame.width, frame.height, file.data() + 54);
     ASSERT_TRUE(pattern.valid) << "the file's picture";
     EXPECT_EQ(pattern.tag, tag);

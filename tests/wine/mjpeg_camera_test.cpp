@@ -120,17 +120,8 @@ protected:
     // 24-bit bottom-up bitmap of the frame's size holding its picture.
     void ExpectBitmapOfLastFrame(KOVIC_SESSION session, uint32_t counter, uint32_t tag) {
         const FrameMessage &frame = host_.frames.back();
-        std::string name = ProcessTempPath("kovic-mjpg-") + ".bmp";
-        ASSERT_EQ(KOVICSaveSingleFrameBitmap(session, name.c_str(), frame.descriptor), 1);
-        std::vector<unsigned char> file = ReadWholeFile(name);
-        DeleteFileA(name.c_str());
-        ASSERT_EQ(file.size(), static_cast<size_t>(frame.length) + 54);
-        EXPECT_EQ(file[0], 'B');
-        EXPECT_EQ(file[1], 'M');
-        EXPECT_EQ(static_cast<int32_t>(U32(file, 18)), frame.width);
-        EXPECT_EQ(static_cast<int32_t>(U32(file, 22)), frame.height);
-        EXPECT_EQ(U16(file, 28), 24);
-        EXPECT_EQ(U32(file, 30), 0u) << "uncompressed";
+        std::vector<unsigned char> file = SaveAndCheckBitmap(session, frame, "kovic-mjpg-");
+        ASSERT_FALSE(file.empty());
         vcam::DecodedPattern pattern = DecodeDeliveredFrame(frame.width, frame.height, file.data() + 54);
         ASSERT_TRUE(pattern.valid) << "the file's picture";
         EXPECT_EQ(pattern.counter, counter);

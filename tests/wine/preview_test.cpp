@@ -12,30 +12,6 @@ namespace {
 
 using PreviewTest = CaptureTest;
 
-std::string TempFileName(const char *stem) { return ProcessTempPath(stem) + ".bmp"; }
-
-// Saves the frame the message points at and checks the file byte by byte.
-void ExpectSavedBitmap(KOVIC_SESSION session, const FrameMessage &frame) {
-    std::string name = TempFileName("kovic-e2e-");
-    ASSERT_EQ(KOVICSaveSingleFrameBitmap(session, name.c_str(), frame.descriptor), 1);
-    std::vector<unsigned char> file = ReadWholeFile(name);
-    DeleteFileA(name.c_str());
-    ASSERT_EQ(file.size(), static_cast<size_t>(frame.length) + 54);
-    EXPECT_EQ(file[0], 'B');
-    EXPECT_EQ(file[1], 'M');
-    EXPECT_EQ(U32(file, 2), static_cast<uint32_t>(frame.length) + 54);
-    EXPECT_EQ(U32(file, 6), 0u);
-    EXPECT_EQ(U32(file, 10), 54u);
-    EXPECT_EQ(U32(file, 14), 40u);
-    EXPECT_EQ(static_cast<int32_t>(U32(file, 18)), frame.width);
-    EXPECT_EQ(static_cast<int32_t>(U32(file, 22)), frame.height) << "the height keeps its sign";
-    EXPECT_EQ(U16(file, 26), 1);
-    EXPECT_EQ(U16(file, 28), 24);
-    for (size_t at = 30; at < 54; ++at) EXPECT_EQ(file[at], 0) << "header byte " << at;
-    EXPECT_EQ(std::memcmp(file.data() + 54, frame.data, static_cast<size_t>(frame.length)), 0)
-        << "the pixel bytes are the frame's, unchanged";
-}
-
 TEST_F(PreviewTest, StartSendsPreviewStartDuringTheCallAndFramesWaitForTheHost) {
     KOVIC_SESSION session = OpenOn(kMainCamera);
     ASSERT_EQ(KOVICStartPreview(session), KOVIC_OK);
@@ -100,7 +76,7 @@ TEST_F(PreviewTest, FramesCarryTheDescriptorRisingTimesAndCountersAndConvertUpri
         EXPECT_EQ(converted.counter, pattern.counter);
         vcam::LumaAt unmirrored = [&](int x, int y) { return static_cast<int>(i420[static_cast<size_t>(y) * 320 + x]); };
         EXPECT_FALSE(vcam::DecodePattern(unmirrored, 320, 240).valid) << "the conversion mirrors";
-        if (i == 0) ExpectSavedBitmap(session, *frame);
+        if (i == 0) SaveAndCheckBitmap(session, *frame, "kovic-e2e-");
         host_.PumpFor(40);
     }
     for (size_t i = 1; i < frames.size(); ++i) {
@@ -126,7 +102,7 @@ TEST_F(PreviewTest, ATopDownFrameKeepsItsNegativeHeightAndConvertsTurnedHalfACir
     KOVICGetYuvFrame(i420.data(), frame->data, 176, 144, frame->length);
     EXPECT_TRUE(vcam::DecodePattern(LumaOfConvertedFrame(i420.data(), 176, 144, false), 176, 144).valid);
     EXPECT_FALSE(vcam::DecodePattern(LumaOfConvertedFrame(i420.data(), 176, 144, true), 176, 144).valid);
-    ExpectSavedBitmap(session, *frame);
+    SaveAndCheckBitmap(session, *frame, "kovic-e2e-");
 }
 
 TEST_F(PreviewTest, RowsOfAWidthNotAMultipleOfFourArePaddedAndSavedAsDelivered) {
@@ -143,7 +119,7 @@ TEST_F(PreviewTest, RowsOfAWidthNotAMultipleOfFourArePaddedAndSavedAsDelivered) 
         ASSERT_EQ(frame->data[row * 536 + 534], 0) << "row " << row;
         ASSERT_EQ(frame->data[row * 536 + 535], 0) << "row " << row;
     }
-    ExpectSavedBitmap(session, *frame);
+    SaveAndCheckBitmap(session, *frame, "kovic-e2e-");
 }
 
 TEST_F(PreviewTest, ShortFramesAreDeliveredWithTheirOwnLengthAndAFullFrameAfterThemIsWhole) {

@@ -1,6 +1,7 @@
 // Helpers of the end-to-end tests; test thread only.
 #include "wine_support.h"
 
+#include <gtest/gtest.h>
 #include <tlhelp32.h>
 #include <winternl.h>
 
@@ -161,6 +162,34 @@ vcam::LumaAt LumaOfConvertedFrame(const unsigned char *i420, int width, int heig
 std::vector<unsigned char> ReadWholeFile(const std::string &name) {
     std::ifstream file(name, std::ios::binary);
     return std::vector<unsigned char>(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+std::vector<unsigned char> SaveAndCheckBitmap(KOVIC_SESSION session, const FrameMessage &frame, const char *stem) {
+    const std::string name = ProcessTempPath(stem) + ".bmp";
+    if (KOVICSaveSingleFrameBitmap(session, name.c_str(), frame.descriptor) != 1) {
+        ADD_FAILURE() << "the frame was not saved";
+        return {};
+    }
+    std::vector<unsigned char> file = ReadWholeFile(name);
+    DeleteFileA(name.c_str());
+    if (file.size() != static_cast<size_t>(frame.length) + 54) {
+        ADD_FAILURE() << "a file of " << file.size() << " bytes for a frame of " << frame.length;
+        return {};
+    }
+    EXPECT_EQ(file[0], 'B');
+    EXPECT_EQ(file[1], 'M');
+    EXPECT_EQ(U32(file, 2), static_cast<uint32_t>(frame.length) + 54);
+    EXPECT_EQ(U32(file, 6), 0u);
+    EXPECT_EQ(U32(file, 10), 54u) << "pixels follow the two headers";
+    EXPECT_EQ(U32(file, 14), 40u);
+    EXPECT_EQ(static_cast<int32_t>(U32(file, 18)), frame.width);
+    EXPECT_EQ(static_cast<int32_t>(U32(file, 22)), frame.height) << "the height keeps its sign";
+    EXPECT_EQ(U16(file, 26), 1);
+    EXPECT_EQ(U16(file, 28), 24);
+    for (size_t at = 30; at < 54; ++at) EXPECT_EQ(file[at], 0) << "header byte " << at << " (uncompressed, no palette)";
+    EXPECT_EQ(std::memcmp(file.data() + 54, frame.data, static_cast<size_t>(frame.length)), 0)
+        << "the pixel bytes are the frame's, unchanged";
+    return file;
 }
 
 uint32_t U32(const std::vector<unsigned char> &bytes, size_t at) {

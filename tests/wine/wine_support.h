@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "device_profile.h"
+#include "host_window.h"
 #include "kovic.h"
 #include "test_pattern.h"
 
@@ -60,6 +61,13 @@ std::string ProcessTempPath(const char *stem);
 std::vector<unsigned char> ReadWholeFile(const std::string &name);
 uint32_t U32(const std::vector<unsigned char> &bytes, size_t at);
 uint16_t U16(const std::vector<unsigned char> &bytes, size_t at);
+
+// Saves the frame a message points at with KOVICSaveSingleFrameBitmap and
+// checks the file as a test failure would show: the two headers of an
+// uncompressed 24-bit bitmap of the frame's size (the height's sign kept),
+// then the frame's bytes unchanged. The file's bytes, read back before it is
+// deleted; empty when the save failed or the file has the wrong length.
+std::vector<unsigned char> SaveAndCheckBitmap(KOVIC_SESSION session, const FrameMessage &frame, const char *stem);
 
 // The catalogue's names, read through the exports.
 std::vector<std::string> CatalogueNames();
