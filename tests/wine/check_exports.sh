@@ -15,7 +15,7 @@ case "$kind" in
            KOVICSelectDevice KOVICSetVideoFormat KOVICEnumVideoFormat KOVICGetWidth KOVICGetHeight
            KOVICStartPreview KOVICStopPreview KOVICIsPreviewing KOVICGetFrameCall KOVICGetYuvFrame
            KOVICSaveSingleFrameBitmap MirelGetDXVersion" ;;
-  vcam) expected="DllGetClassObject DllCanUnloadNow DllRegisterServer DllUnregisterServer VcamLiveObjectCount" ;;
+  vcam) expected="DllGetClassObject DllCanUnloadNow DllRegisterServer DllUnregisterServer VcamLiveObjectCount VcamConnectedCompression" ;;
   *) echo "usage: $0 kovic|vcam <dll> <objdump> <PE32|PE32+>" >&2; exit 2 ;;
 esac
 case "$machine" in

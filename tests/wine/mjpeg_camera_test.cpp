@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "../support/virtual_camera_win32.h"
 #include "e2e_fixture.h"
 
 namespace kovic_wine {
@@ -143,6 +144,9 @@ protected:
         KOVIC_SESSION session = OpenOn(camera, width, height);
         EXPECT_EQ(KOVICGetWidth(session), width);
         EXPECT_EQ(KOVICGetHeight(session), height);
+        // The camera itself says which of the size's formats it was connected
+        // in: this holds however slowly the machine runs.
+        EXPECT_EQ(kovic_test::VirtualCameraConnectedCompression(), static_cast<DWORD>(MAKEFOURCC('M', 'J', 'P', 'G')));
         ASSERT_EQ(KOVICStartPreview(session), KOVIC_OK);
         Capture capture;
         CaptureFor(session, width, height, tag, 3000, &capture);
@@ -152,9 +156,12 @@ protected:
         std::printf("mjpg %dx%d: %zu frames in %.2f s, %.1f frames/s delivered\n", width, height,
                     capture.counters.size(), Seconds(capture.first, capture.last), rate);
         // 30 frames/s is MJPG; the YUY2 mode of this size runs at 10 or 5. The
-        // bound is loose: the machine is shared.
-        if (!UnderEmulation()) {
-            EXPECT_GE(rate, 24.0) << "MJPG at 30 frames/s was not chosen, or frames were lost";
+        // bound is loose: the machine is shared. Under user-mode emulation the
+        // camera cannot encode at that rate, and the rate is only printed.
+        if (UnderEmulation()) {
+            std::printf("mjpg %dx%d: rate not bounded under user-mode emulation\n", width, height);
+        } else {
+            EXPECT_GE(rate, 24.0) << "frames were lost";
         }
         EXPECT_EQ(KOVICStopPreview(session), KOVIC_OK);
     }

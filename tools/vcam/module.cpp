@@ -14,6 +14,7 @@ namespace vcam {
 namespace {
 
 volatile LONG g_live_objects = 0;
+volatile LONG g_connected_compression = 0;
 volatile LONG g_module_locks = 0;
 HMODULE g_module = nullptr;
 
@@ -95,6 +96,13 @@ HRESULT WithFilterMapper(Work work) {
 void ObjectCreated() { InterlockedIncrement(&g_live_objects); }
 void ObjectDestroyed() { InterlockedDecrement(&g_live_objects); }
 long LiveObjects() { return InterlockedCompareExchange(&g_live_objects, 0, 0); }
+
+void NoteConnectedCompression(DWORD compression) {
+    InterlockedExchange(&g_connected_compression, static_cast<LONG>(compression));
+}
+DWORD LastConnectedCompression() {
+    return static_cast<DWORD>(InterlockedCompareExchange(&g_connected_compression, 0, 0));
+}
 void LockModule() { InterlockedIncrement(&g_module_locks); }
 void UnlockModule() { InterlockedDecrement(&g_module_locks); }
 long ModuleLocks() { return InterlockedCompareExchange(&g_module_locks, 0, 0); }
@@ -140,5 +148,10 @@ STDAPI DllUnregisterServer() {
 
 // For tests: filters and enumerators alive in this process.
 LONG WINAPI VcamLiveObjectCount() { return vcam::LiveObjects(); }
+
+// For tests: the four-character code (biCompression) of the format an output
+// pin last connected in, so that a test can tell which of a size's formats
+// the host's graph chose; BI_RGB (0) for RGB formats and before any.
+DWORD WINAPI VcamConnectedCompression() { return vcam::LastConnectedCompression(); }
 
 }  // extern "C"

@@ -11,6 +11,11 @@ void ObjectCreated();
 void ObjectDestroyed();
 long LiveObjects();
 
+// biCompression of the format an output pin of this process last connected
+// in (0, BI_RGB, before any): what the tests ask the camera it streams.
+void NoteConnectedCompression(DWORD compression);
+DWORD LastConnectedCompression();
+
 void LockModule();
 void UnlockModule();
 long ModuleLocks();

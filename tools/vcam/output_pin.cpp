@@ -9,6 +9,7 @@
 
 #include "device_profile.h"
 #include "enumerators.h"
+#include "module.h"
 #include "source_filter.h"
 
 static_assert(sizeof(VIDEO_STREAM_CONFIG_CAPS) == vcam::kStreamCapsBytes, "the capability structure's own size");
@@ -127,6 +128,7 @@ HRESULT OutputPin::TryConnection(IPin *receiver, AM_MEDIA_TYPE *type, const Vide
     }
     connection_type_ = *type;  // the pin owns the format block from here on
     connection_format_ = format;
+    NoteConnectedCompression(CompressionOf(format.pixel));
     return S_OK;
 }
 

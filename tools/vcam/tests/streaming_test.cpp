@@ -225,6 +225,10 @@ TEST_F(StreamingTest, TheShortFrameFaultHalvesEveryThirdFrame) {
 TEST_F(StreamingTest, MjpgFramesAreJpegsOfThePatternEveryOtherWithoutHuffmanTables) {
     receiver_.accepted = {vcam::PixelFormat::kMjpg};
     Connect({{L"Formats", L"MJPG 320x240@60"}, {L"Tag", L"5"}});
+    // What the end-to-end tests read to tell which of a size's formats a graph chose.
+    auto connected_compression = Export<DWORD(WINAPI *)()>(module_, "VcamConnectedCompression");
+    ASSERT_NE(connected_compression, nullptr);
+    EXPECT_EQ(connected_compression(), static_cast<DWORD>(MAKEFOURCC('M', 'J', 'P', 'G')));
     RunSoon();
     ASSERT_TRUE(WaitForSamples(6));
     filter_->Stop();
