@@ -22,6 +22,7 @@
 #include "frames/frame_sink.h"
 #include "frames/frame_to_rgb24.h"
 #include "platform/emulated/host_api.h"
+#include "timing_reporter.h"
 
 namespace {
 
@@ -160,20 +161,10 @@ BENCHMARK(BM_PlainWrite)->Apply(Sizes)->Unit(benchmark::kMicrosecond);
 
 // The console table, then each path's time over its baseline's (medians when
 // the run has repetitions).
-class RatioReporter : public benchmark::ConsoleReporter {
+class RatioReporter : public kovic_bench::TimingReporter {
 public:
     // Colours only on a terminal, so that a saved report reads cleanly.
-    RatioReporter() : ConsoleReporter(isatty(fileno(stdout)) ? OO_ColorTabular : OO_Tabular) {}
-    void ReportRuns(const std::vector<Run> &runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run &run : runs) {
-            if (run.error_occurred) continue;
-            const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
-            if (run.run_type == Run::RT_Iteration || median) {
-                times_[run.run_name.str()] = {run.GetAdjustedRealTime(), run.GetAdjustedCPUTime()};
-            }
-        }
-    }
+    RatioReporter() : TimingReporter(isatty(fileno(stdout)) ? OO_ColorTabular : OO_Tabular) {}
     void Finalize() override {
         ConsoleReporter::Finalize();
         const char *const sizes[] = {"1920/1080", "640/480"};
@@ -203,10 +194,6 @@ private:
                     size.c_str(), a->second.real, b->second.real, a->second.real / b->second.real, a->second.cpu,
                     b->second.cpu, a->second.cpu / b->second.cpu);
     }
-    struct Times {
-        double real, cpu;
-    };
-    std::map<std::string, Times> times_;
 };
 
 }  // namespace

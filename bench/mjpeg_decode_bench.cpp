@@ -18,6 +18,7 @@
 #include "frames/frame_sink.h"
 #include "frames/frame_to_rgb24.h"
 #include "frames/mjpeg_decoder.h"
+#include "timing_reporter.h"
 
 namespace {
 
@@ -164,19 +165,9 @@ BENCHMARK(BM_TjDecompress2)->Apply(Sizes)->Unit(benchmark::kMillisecond);
 
 // The console table, then the decoder's time over TurboJPEG's (medians when
 // the run has repetitions).
-class RatioReporter : public benchmark::ConsoleReporter {
+class RatioReporter : public kovic_bench::TimingReporter {
 public:
-    RatioReporter() : ConsoleReporter(OO_Tabular) {}
-    void ReportRuns(const std::vector<Run> &runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run &run : runs) {
-            if (run.error_occurred) continue;
-            const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
-            if (run.run_type == Run::RT_Iteration || median) {
-                times_[run.run_name.str()] = {run.GetAdjustedRealTime(), run.GetAdjustedCPUTime()};
-            }
-        }
-    }
+    RatioReporter() : TimingReporter(OO_Tabular) {}
     void Finalize() override {
         ConsoleReporter::Finalize();
         for (const char *ours : {"BM_MjpegDecoder", "BM_SinkMjpeg"}) {
@@ -191,12 +182,6 @@ public:
             }
         }
     }
-
-private:
-    struct Times {
-        double real, cpu;
-    };
-    std::map<std::string, Times> times_;
 };
 
 }  // namespace
